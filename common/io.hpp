@@ -1,0 +1,148 @@
+// Buffered byte and line input, buffered checked text output.
+//
+// Every program reads its input in large blocks and writes its output into
+// one large buffer that goes out in large writes. A failed write ends the
+// program with "<program> ERROR: cannot write output: <reason>" and status 200;
+// a failed read likewise with "cannot read input".
+#pragma once
+
+#include <charconv>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vorn {
+
+// Output buffer with std::to_chars formatting. Writes to a file descriptor,
+// or appends to a string (unit tests). Errors on a descriptor are fatal
+// unless the writer is the diagnostics channel (standard error).
+class Writer {
+public:
+    explicit Writer(int fd, std::size_t capacity = 1 << 20, bool fatal_errors = true);
+    explicit Writer(std::string* sink, std::size_t capacity = 1 << 16);
+    Writer(const Writer&) = delete;
+    Writer& operator=(const Writer&) = delete;
+    ~Writer() = default;  // no flush here: programs end through vorn::finish()
+
+    void put(char c) {
+        if (pos_ == buf_.size()) flush();
+        buf_[pos_++] = c;
+    }
+    void put(std::string_view s) {
+        if (s.size() > buf_.size() - pos_) {
+            flush();
+            if (s.size() > buf_.size()) {
+                write_out(s.data(), s.size());
+                return;
+            }
+        }
+        std::memcpy(buf_.data() + pos_, s.data(), s.size());
+        pos_ += s.size();
+    }
+    // "%d" / "%ld": a signed decimal.
+    void num(int64_t v) {
+        reserve(24);
+        char* b = buf_.data() + pos_;
+        pos_ += static_cast<std::size_t>(std::to_chars(b, b + 24, v).ptr - b);
+    }
+    // "%<width>d" (fill ' ') and "%0<width>d" (fill '0').
+    void num(int64_t v, int width, char fill = ' ');
+    // "%<width>s": right-aligned in width characters.
+    void right(std::string_view s, int width);
+    // "%.<precision>f" ("%lf" is precision 6).
+    void fixed(double v, int precision);
+
+    void flush();
+    std::size_t pending() const { return pos_; }
+
+private:
+    void reserve(std::size_t n) {
+        if (buf_.size() - pos_ < n) flush();
+    }
+    void write_out(const char* p, std::size_t n);
+
+    int fd_ = -1;
+    std::string* sink_ = nullptr;
+    bool fatal_errors_ = true;
+    std::vector<char> buf_;
+    std::size_t pos_ = 0;
+};
+
+// Byte input in large blocks with a byte-at-a-time interface and a count of
+// the bytes consumed. Reads a descriptor, or a memory span (unit tests).
+class ByteReader {
+public:
+    explicit ByteReader(int fd, std::string label = {}, std::size_t capacity = 1 << 20);
+    ByteReader(const uint8_t* data, std::size_t size);
+    ByteReader(const ByteReader&) = delete;
+    ByteReader& operator=(const ByteReader&) = delete;
+
+    // The next byte (0..255), or -1 at the end of input.
+    int get() {
+        if (pos_ == len_ && !refill()) return -1;
+        ++count_;
+        return buf_[pos_++];
+    }
+    // Up to n bytes into dst; fewer only at the end of input.
+    std::size_t read(uint8_t* dst, std::size_t n);
+    // True when no byte is left (reads ahead if needed).
+    bool at_end() { return pos_ == len_ && !refill(); }
+    // Bytes consumed so far.
+    int64_t count() const { return count_; }
+    // Direct access to the buffered bytes, for block copies: the bytes
+    // available without reading, after at least one refill attempt.
+    std::size_t available() {
+        if (pos_ == len_) refill();
+        return len_ - pos_;
+    }
+    const uint8_t* data() const { return buf_ + pos_; }
+    void consume(std::size_t n) {
+        pos_ += n;
+        count_ += static_cast<int64_t>(n);
+    }
+
+private:
+    bool refill();
+
+    int fd_ = -1;
+    std::string label_;
+    std::vector<uint8_t> storage_;
+    const uint8_t* buf_ = nullptr;
+    std::size_t pos_ = 0;
+    std::size_t len_ = 0;
+    int64_t count_ = 0;
+    bool eof_ = false;
+};
+
+// Line input in large blocks: each line without its line feed. A last line
+// without a line feed is still a line. Lines of any length are returned
+// whole, up to a generous cap beyond which the rest of the line is dropped.
+class LineReader {
+public:
+    explicit LineReader(int fd, std::size_t capacity = 1 << 20);
+    explicit LineReader(std::string_view text);
+    LineReader(const LineReader&) = delete;
+    LineReader& operator=(const LineReader&) = delete;
+
+    // The next line, or false at the end of input.
+    bool next(std::string_view& line);
+    // Number of the line last returned, counted from 1.
+    int64_t line_number() const { return lineno_; }
+
+private:
+    bool fill();
+
+    int fd_ = -1;
+    std::vector<char> buf_;
+    std::size_t begin_ = 0;
+    std::size_t end_ = 0;
+    bool eof_ = false;
+    int64_t lineno_ = 0;
+    const char* mem_ = nullptr;
+    std::size_t mem_len_ = 0;
+};
+
+}  // namespace vorn

@@ -1,0 +1,118 @@
+#include "vorn.hpp"
+
+#include "textparse.hpp"
+
+namespace vorn {
+
+void TextTag::set(std::string_view v) {
+    len_ = v.size() < capacity ? v.size() : capacity;
+    for (std::size_t i = 0; i < len_; ++i) text_[i] = v[i];
+    text_[len_] = '\0';
+}
+
+#define VORN_TEXT_TAG(name) TagInfo{#name, TagKind::text, &HeaderValues::name, nullptr}
+#define VORN_INT_TAG(name) TagInfo{#name, TagKind::integer, nullptr, &HeaderValues::name}
+
+const std::array<TagInfo, kTagCount> kTags = {{
+    VORN_TEXT_TAG(ZOLT_V), VORN_TEXT_TAG(DEV_NO), VORN_TEXT_TAG(E_NAME),
+    VORN_INT_TAG(P_AMPL),  VORN_INT_TAG(CH_NUM),  VORN_INT_TAG(S_RATE),  VORN_INT_TAG(D_FILT),
+    VORN_INT_TAG(C_MODE),  VORN_INT_TAG(A_CHOP),  VORN_INT_TAG(F_TIME),  VORN_INT_TAG(GPS_TI),
+    VORN_INT_TAG(GPS_OF),  VORN_INT_TAG(A_FILT),  VORN_INT_TAG(A_PHAS),  VORN_INT_TAG(GPS_ON),
+    VORN_INT_TAG(ACQ_ON),  VORN_INT_TAG(PLL_XO),  VORN_INT_TAG(AQ_MOD),  VORN_INT_TAG(V_TCXO),
+    VORN_TEXT_TAG(GPS_PO), VORN_TEXT_TAG(S_TIME), VORN_TEXT_TAG(S_DATE),
+    VORN_INT_TAG(D_VOLT),  VORN_INT_TAG(E_VOLT),  VORN_INT_TAG(B_VOLT),
+    VORN_TEXT_TAG(DAT_NO),
+}};
+
+#undef VORN_TEXT_TAG
+#undef VORN_INT_TAG
+
+const TagInfo* find_tag(std::string_view name) {
+    for (const TagInfo& t : kTags)
+        if (t.name == name) return &t;
+    return nullptr;
+}
+
+void assign_tag(HeaderValues& h, std::string_view name, std::string_view value) {
+    const TagInfo* t = find_tag(name);
+    if (t == nullptr) return;
+    if (t->kind == TagKind::text) (h.*(t->text)).set(value);
+    else h.*(t->integer) = atoi_like(value);
+}
+
+void write_header_line(Writer& w, const HeaderValues& h) {
+    for (std::size_t i = 0; i < kTagCount; ++i) {
+        if (i > 0) w.put(' ');
+        const TagInfo& t = kTags[i];
+        if (t.kind == TagKind::text) w.put((h.*(t.text)).view());
+        else w.num(h.*(t.integer));
+    }
+    w.put('\n');
+}
+
+void write_bos_line(Writer& w, const HeaderValues& h) {
+    w.put("BOS: ");
+    write_header_line(w, h);
+}
+
+void write_eos_line(Writer& w, std::string_view trailer) {
+    w.put("EOS: ");
+    w.put(trailer);
+    w.put('\n');
+}
+
+void write_error_line(Writer& w, int32_t ch_num) {
+    w.put("-1 ");
+    for (int32_t c = 0; c < ch_num; ++c) w.put("0 ");
+    w.put("0 0\n");
+}
+
+int read_header_line(std::string_view line, HeaderValues& h) {
+    std::size_t i = 0;
+    const std::size_t n = line.size();
+    int fields = 0;
+    for (const TagInfo& t : kTags) {
+        while (i < n && is_space(line[i])) ++i;
+        if (i == n) break;
+        if (t.kind == TagKind::text) {
+            std::size_t b = i;
+            while (i < n && !is_space(line[i])) ++i;
+            (h.*(t.text)).set(line.substr(b, i - b));
+        } else {
+            std::size_t b = i;
+            if (i < n && (line[i] == '+' || line[i] == '-')) ++i;
+            std::size_t digits = i;
+            while (i < n && line[i] >= '0' && line[i] <= '9') ++i;
+            if (i == digits) break;  // no number: the parse stops here
+            h.*(t.integer) = atoi_like(line.substr(b, i - b));
+        }
+        ++fields;
+    }
+    return fields;
+}
+
+const char aux_units[kAuxUnitCount][15] = {
+    "cnts", "CPS",   "mkV",    "mV",          "mkA",      "mA",  "mkW", "mW", "mOhm", "Ohm",
+    "kOhm", "mkS",   "mS",     "m\xC2\xB0" "C", "mK",     "\xC2\xB0", "mLUX", "LUX", "mbar", "Pa",
+    "kPa",  "ns",    "mks",    "s",           "min",      "hh",  "mHz", "Hz", "kHz",  "Mhz",
+    "m/s",  "km/s",  "km/h",   "%rel F",      "0/00 rel. F", "m% rel F", "N", "nm", "mT", "T",
+};
+
+std::string_view aux_unit(int code) {
+    if (code < 1 || code > kAuxUnitCount) return {};
+    return aux_units[code - 1];
+}
+
+const int32_t leapsecond_dates[kLeapSecondRows][7] = {
+    {1972, 6, 30, 23, 59, 59, -9}, {1972, 12, 31, 23, 59, 59, -8}, {1973, 12, 31, 23, 59, 59, -7},
+    {1974, 12, 31, 23, 59, 59, -6}, {1975, 12, 31, 23, 59, 59, -5}, {1976, 12, 31, 23, 59, 59, -4},
+    {1977, 12, 31, 23, 59, 59, -3}, {1978, 12, 31, 23, 59, 59, -2}, {1979, 12, 31, 23, 59, 59, -1},
+    {1981, 6, 30, 23, 59, 59, 0},   {1982, 6, 30, 23, 59, 59, 1},   {1983, 6, 30, 23, 59, 59, 2},
+    {1985, 6, 30, 23, 59, 59, 3},   {1987, 12, 31, 23, 59, 59, 4},  {1989, 12, 31, 23, 59, 59, 5},
+    {1990, 12, 31, 23, 59, 59, 6},  {1992, 6, 30, 23, 59, 59, 7},   {1993, 6, 30, 23, 59, 59, 8},
+    {1994, 6, 30, 23, 59, 59, 9},   {1995, 12, 31, 23, 59, 59, 10}, {1997, 6, 30, 23, 59, 59, 11},
+    {1998, 12, 31, 23, 59, 59, 12}, {2005, 12, 31, 23, 59, 59, 13}, {2008, 12, 31, 23, 59, 59, 14},
+    {2012, 6, 30, 23, 59, 59, 15},  {2015, 6, 30, 23, 59, 59, 16},  {2016, 12, 31, 23, 59, 59, 17},
+};
+
+}  // namespace vorn
