@@ -86,4 +86,22 @@ void GpsString::write(Writer& w) const {
         if (b != 0) w.put(static_cast<char>(b));
 }
 
+int64_t GpsString::own_seconds(CivilTime& own) const {
+    int32_t year = 0, mon = 0, mday = 0, hour = 0, min = 0, sec = 0;
+    scan_int(56, 59, year);
+    scan_int(54, 55, mon);
+    scan_int(52, 53, mday);
+    scan_int(47, 48, sec);
+    scan_int(45, 46, min);
+    scan_int(43, 44, hour);
+    own = CivilTime{};
+    own.tm_year = int64_t{year} - 1900;
+    own.tm_mon = int64_t{mon} - 1;
+    own.tm_mday = mday;
+    own.tm_hour = hour;
+    own.tm_min = min;
+    own.tm_sec = sec;
+    return utc_mktime(own);
+}
+
 }  // namespace vorn

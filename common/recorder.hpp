@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "calendar.hpp"
 #include "io.hpp"
 
 namespace vorn {
@@ -128,6 +129,13 @@ public:
     bool scan_word(std::size_t first, std::size_t last, std::string& word) const;
     // "%76s": the string without its NUL bytes, padded on the left to 76.
     void write(Writer& w) const;
+
+    // The string's own date and time: a cleared broken-down time filled from
+    // year (56-59) - 1900, month (54-55) - 1, day (52-53), second (47-48),
+    // minute (45-46) and hour (43-44); fields without a number stay 0.
+    // Returns its seconds since 1970 (UTC, before the GPS-UTC offset) and
+    // leaves `own` normalised as the calendar conversion leaves it.
+    int64_t own_seconds(CivilTime& own) const;
 };
 
 }  // namespace vorn

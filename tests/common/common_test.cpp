@@ -316,3 +316,20 @@ TEST(TrailerTest, SeparatorsBecomeSpaces) {
         t.add(b);
     EXPECT_EQ(t.view(), "X 1    ");
 }
+
+TEST(GpsStringTest, OwnTimeNormalisesLikeTheCalendar) {
+    GpsString g;
+    std::string s(76, ' ');
+    s.replace(43, 6, "000005");
+    s.replace(52, 8, "01012017");
+    for (std::size_t i = 0; i < 76; ++i) g.bytes[i] = static_cast<uint8_t>(s[i]);
+    CivilTime own;
+    EXPECT_EQ(g.own_seconds(own), 1483228805);
+    EXPECT_EQ(own.tm_year, 117);
+    std::string blank(76, ' ');
+    for (std::size_t i = 0; i < 76; ++i) g.bytes[i] = static_cast<uint8_t>(blank[i]);
+    g.own_seconds(own);  // no date at all: 30 November of year -1
+    EXPECT_EQ(own.tm_year + 1900, -1);
+    EXPECT_EQ(own.tm_mon, 10);
+    EXPECT_EQ(own.tm_mday, 30);
+}
