@@ -1,0 +1,58 @@
+#include "axisturn.hpp"
+
+#include "format.hpp"
+#include "textlines.hpp"
+#include "textparse.hpp"
+#include "vorn.hpp"
+
+namespace vorn::axisturn {
+
+bool parse_grid_line(std::string_view line, int channels, GridLine& g) {
+    FieldCursor f(line);
+    if (!f.integer(g.ts2) || !f.integer(g.tmks2)) return false;
+    for (int c = 0; c < channels; ++c)
+        if (!f.integer(g.ampx[c])) return false;
+    return true;
+}
+
+void write_grid_line(Writer& out, const GridLine& g, int channels) {
+    out.num(g.ts2);
+    out.put(' ');
+    out.num(g.tmks2);
+    out.put(' ');
+    for (int c = 0; c < channels; ++c) {
+        out.num(g.ampx[c]);
+        out.put(' ');
+    }
+    out.put('\n');
+}
+
+AxisturnExit run_axisturn(LineReader& in, Writer& out, Writer& err) {
+    HeaderValues h;
+    std::string_view line;
+    if (in.next(line)) read_header_line(line, h);
+    write_header_line(out, h);
+    format_to(err, "XXX %d\n", {h.CH_NUM});
+    err.flush();
+
+    const bool supported = header_supported(h);
+    const int ch = supported ? h.CH_NUM : 0;
+    GridLine g;
+    while (in.next(line)) {
+        if (!supported) {
+            format_to(err, "%s ERROR: unsupported header: CH_NUM %d S_RATE %d\n",
+                      {program_name(), h.CH_NUM, h.S_RATE});
+            err.flush();
+            return AxisturnExit::unsupported_header;
+        }
+        if (!parse_grid_line(line, ch, g)) {
+            format_to(err, "Warning: skipping malformed line %ld: %s\n", {in.line_number(), line});
+            err.flush();
+            continue;
+        }
+        write_grid_line(out, g, ch);
+    }
+    return AxisturnExit::ok;
+}
+
+}  // namespace vorn::axisturn

@@ -1,0 +1,41 @@
+// The last stage of the text chain: takes the rotation value of the
+// components on its command line, reports it and the channel count, and
+// passes the grid stream on with its values unchanged.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+#include "io.hpp"
+#include "program.hpp"
+
+namespace vorn::axisturn {
+
+enum class AxisturnExit : int {
+    ok = static_cast<int>(ExitStatus::ok),
+    // sample lines under a header without 1..3 channels or a positive rate
+    unsupported_header = static_cast<int>(ExitStatus::no_useful_data),
+    // standard output cannot be written (reported by the writer itself)
+    write_failed = static_cast<int>(ExitStatus::fatal),
+};
+
+// A grid line as this stage reads it: whole seconds, microseconds, one value
+// per channel.
+struct GridLine {
+    int64_t ts2 = 0;
+    int32_t tmks2 = 0;
+    int32_t ampx[3] = {0, 0, 0};
+};
+
+// Parses the first 2 + channels whitespace-separated fields of line as whole
+// decimal integers that fit their fields; later fields are ignored.
+bool parse_grid_line(std::string_view line, int channels, GridLine& g);
+
+// "%ld %ld " seconds and microseconds, "%d " per value, line feed.
+void write_grid_line(Writer& out, const GridLine& g, int channels);
+
+// The whole run after the options: header line, "XXX %d\n" with CH_NUM on
+// err, then every sample line.
+AxisturnExit run_axisturn(LineReader& in, Writer& out, Writer& err);
+
+}  // namespace vorn::axisturn

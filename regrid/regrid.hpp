@@ -1,0 +1,90 @@
+// The grid interpolator: moves a text record stream whose every sample line
+// carries its own time onto an exact grid of the nominal sample interval,
+// with the windowed-sinc kernel over 51 consecutive input lines.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+#include "calendar.hpp"
+#include "io.hpp"
+#include "kernel.hpp"
+#include "program.hpp"
+#include "vorn.hpp"
+
+namespace vorn::regrid {
+
+enum class RegridExit : int {
+    ok = static_cast<int>(ExitStatus::ok),
+    // the error line met, a line without time, an unsupported rate or header
+    no_useful_data = static_cast<int>(ExitStatus::no_useful_data),
+    // standard output cannot be written (reported by the writer itself)
+    write_failed = static_cast<int>(ExitStatus::fatal),
+};
+
+struct RegridOptions {
+    bool calendar = false;  // -t: instants as UTC calendar time
+};
+
+// Window positions 0..50; the centre is position 25.
+inline constexpr int kWindow = 51;
+inline constexpr int kCentre = 25;
+// Sample lines read before the rate check and the first instant.
+inline constexpr int64_t kFillLines = 50;
+// Highest sampling rate with a sample interval of at least 1 microsecond.
+inline constexpr int32_t kMaxRate = 1'000'000;
+// Line times (microseconds since 1970) are accepted within +-2^61 (about
+// 73,000 years), so that no difference of times can overflow.
+inline constexpr int64_t kMaxTimeUs = int64_t{1} << 61;
+
+// floor(1,000,000 / S_RATE) in double, truncated; s_rate 1 .. kMaxRate.
+int64_t sample_interval(int32_t s_rate);
+
+// The line's time in microseconds, seconds * 1,000,000 + microseconds;
+// false when it lies outside +-kMaxTimeUs. seconds >= 0.
+bool line_time(int64_t seconds, int64_t microseconds, int64_t& time_us);
+
+// The first grid instant at or after t25 on a grid that starts at t25's
+// whole second and steps by hx.
+int64_t first_instant(int64_t t25, int64_t hx);
+
+// v rounded half away from zero as a 32-bit integer; values beyond the
+// 32-bit range saturate.
+int32_t round_half_away(double v);
+
+// The sliding window of 51 lines and the grid instants. Lines 1 to 50 fill
+// positions 0 to 49 (fill); begin() places the first instant; from the 51st
+// line on, step() puts each line at position 50, writes every instant before
+// the time at position 26 and slides the window by one line.
+class Grid {
+public:
+    Grid(int channels, bool calendar) : channels_(channels), calendar_(calendar) {}
+
+    void fill(int64_t time_us, const int32_t* values);
+    void begin(const KernelTable& kernel);
+    void step(int64_t time_us, const int32_t* values, Writer& out);
+
+    int64_t next_instant() const { return tsrl_; }
+
+private:
+    void store(int position, int64_t time_us, const int32_t* values);
+    void write_instant(Writer& out, const double* weights);
+
+    // A ring of 51 slots kept twice (slot k at k and k + 51), so that the
+    // 51 positions always lie in one piece starting at head_.
+    int64_t ts1l_[2 * kWindow] = {};
+    int32_t ampx_[3][2 * kWindow] = {};
+    int head_ = 0;
+    int filled_ = 0;
+    int channels_;
+    bool calendar_;
+    const KernelTable* kernel_ = nullptr;
+    int64_t hx_ = 0;
+    int64_t tsrl_ = 0;
+    DateText date_;
+};
+
+// The whole run: header line, sample lines, grid lines. Messages go to err.
+RegridExit run_regrid(LineReader& in, Writer& out, Writer& err, const RegridOptions& options);
+
+}  // namespace vorn::regrid
