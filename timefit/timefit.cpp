@@ -1,0 +1,373 @@
+#include "timefit.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+#include "fit.hpp"
+#include "format.hpp"
+#include "options.hpp"
+
+namespace timefit {
+
+using vorn::Writer;
+
+// ---- command line ---------------------------------------------------------
+
+Options parse_command_line(int argc, char** argv, Writer& diag) {
+    Options opt;
+    vorn::parse_options(argc, argv, "o:t", [&](vorn::OptionEvent event, int letter, const char*) {
+        if (event == vorn::OptionEvent::option) {
+            if (letter == 't') opt.tag_list = true;
+            return;  // -o value: accepted and ignored
+        }
+        // Unknown letters and -o without its value are reported; the run goes on.
+        vorn::format_to(diag, "%s ERROR: Unrecognized option: -%c\n",
+                        {vorn::program_name(), static_cast<char>(letter)});
+        diag.flush();
+    });
+    return opt;
+}
+
+std::string_view outcome_name(Outcome o) {
+    switch (o) {
+        case Outcome::ok: return "ok";
+        case Outcome::error_line: return "error line";
+        case Outcome::unsupported_header: return "unsupported header";
+        case Outcome::buffer_full: return "buffer full";
+        case Outcome::no_memory_columns: return "no memory for the sample-number columns";
+        case Outcome::no_memory_channels: return "no memory for the amplitude columns";
+    }
+    return "?";
+}
+
+// ---- verdicts -------------------------------------------------------------
+
+void judge_block(const double x[], const double y[], int64_t j, int64_t verdict[]) {
+    if (j <= 4) {
+        for (int64_t k = 1; k <= j; ++k) verdict[k] = kTooFew;
+        return;
+    }
+    double a, b, siga, sigb, chi2;
+    int64_t fl = 0;
+    robust_fit(x, y, j, &a, &b, &siga, &sigb, &chi2, &fl);
+    // A line that is no number (all tags at one sample number) has checked
+    // nothing: its tags are not trusted rather than taken as good.
+    const bool usable = std::isfinite(a) && std::isfinite(b);
+    for (int64_t k = 1; k <= j; ++k) {
+        const double residual = y[k] - (b * x[k] + a);
+        int64_t v = kGood;
+        if (std::fabs(residual) > 1e-4) v = kOffLine;
+        if (fl != 0 || !usable) v = kUntrusted;
+        verdict[k] = v;
+    }
+}
+
+// ---- block buffer ---------------------------------------------------------
+
+BlockBuffer::BlockBuffer(int channels, int64_t capacity)
+    : channels_(std::clamp(channels, 0, 3)), limit_(std::max<int64_t>(capacity, 1)) {}
+
+BlockBuffer::~BlockBuffer() {
+    std::free(n_);
+    std::free(sec_);
+    std::free(usec_);
+    for (int32_t* p : amp_) std::free(p);
+}
+
+namespace {
+
+// Resizes one column to cap elements, keeping its content; false when the
+// memory is not there (the column is then as it was).
+template <class T>
+bool resize_column(T*& column, int64_t cap) {
+    void* p = std::realloc(column, static_cast<std::size_t>(cap) * sizeof(T));
+    if (p == nullptr) return false;
+    column = static_cast<T*>(p);
+    return true;
+}
+
+}  // namespace
+
+Outcome BlockBuffer::grow() {
+    if (cap_ >= limit_) return Outcome::buffer_full;
+    // Geometric growth from a modest start: memory follows the block.
+    const int64_t cap = std::min(limit_, cap_ == 0 ? int64_t{4096} : cap_ * 2);
+    if (!resize_column(n_, cap) || !resize_column(sec_, cap) || !resize_column(usec_, cap))
+        return Outcome::no_memory_columns;
+    for (int c = 0; c < channels_; ++c)
+        if (!resize_column(amp_[c], cap)) return Outcome::no_memory_channels;
+    cap_ = cap;
+    return Outcome::ok;
+}
+
+void BlockBuffer::restart_from(int64_t i) {
+    n_[0] = n_[i];
+    sec_[0] = sec_[i];
+    usec_[0] = usec_[i];
+    for (int c = 0; c < channels_; ++c) amp_[c][0] = amp_[c][i];
+    size_ = 1;
+}
+
+// ---- blocks ---------------------------------------------------------------
+
+namespace {
+
+Limits sane(Limits l) {
+    l.max_tags = std::clamp<int64_t>(l.max_tags, 1, kMaxTagPoints);
+    l.max_index = std::clamp<int64_t>(l.max_index, 1, MAXTMP - 2);
+    return l;
+}
+
+// Seconds and microseconds as one time in seconds.
+double seconds_of(int64_t sec, int64_t usec) {
+    return static_cast<double>(usec) / 1000000.0 + static_cast<double>(sec);
+}
+
+}  // namespace
+
+TagChecker::TagChecker(Writer& out, int channels, int32_t s_rate, bool tag_list, const Limits& limits)
+    : out_(out),
+      channels_(std::clamp(channels, 1, 3)),
+      rate_(static_cast<double>(s_rate)),
+      tag_list_(tag_list),
+      limits_(sane(limits)),
+      buf_(channels_, limits_.max_index + 1) {}
+
+double TagChecker::elapsed(int64_t n) const {
+    // Time since the block's first tag by sample count at the nominal rate.
+    int64_t d = 0;
+    if (__builtin_sub_overflow(n, nsamp0_, &d))
+        return (static_cast<double>(n) - static_cast<double>(nsamp0_)) / rate_;
+    return static_cast<double>(d) / rate_;
+}
+
+void TagChecker::add_point(int64_t index) {
+    ++j_;
+    const int64_t sec = buf_.sec(index);
+    const int64_t usec = buf_.usec(index);
+    index_[j_] = index;
+    psec_[j_] = sec;
+    pusec_[j_] = usec;
+    const double x = elapsed(buf_.n(index));
+    xd_[j_] = x;
+    yd_[j_] = (seconds_of(sec, usec) - x) - static_cast<double>(t0_);
+}
+
+void TagChecker::start_block() {
+    // Line 0 opens the block and is its tag point 1.
+    j_ = 0;
+    nsamp0_ = buf_.n(0);
+    t0_ = buf_.sec(0);
+    add_point(0);
+}
+
+Outcome TagChecker::open(const vorn::SampleLine& s) {
+    buf_.clear();
+    Outcome o = buf_.append(s);
+    if (o != Outcome::ok) return o;
+    start_block();
+    return Outcome::ok;
+}
+
+Outcome TagChecker::add(const vorn::SampleLine& s) {
+    const int64_t i = buf_.size();
+    if (i > limits_.max_index) return Outcome::buffer_full;
+    Outcome o = buf_.append(s);
+    if (o != Outcome::ok) return o;
+
+    if (s.sec <= 0) {
+        // No time: the block goes on unless its buffer is nearly full.
+        if (i > limits_.untimed_close_index) close_block(i);
+        return Outcome::ok;
+    }
+    // A backwards step (negative gap) keeps the block open.
+    const double gap = (seconds_of(s.sec, s.usec) - static_cast<double>(psec_[j_])) -
+                       static_cast<double>(pusec_[j_]) / 1000000.0;
+    if (gap < 1.5 && j_ < limits_.max_tags)
+        add_point(i);
+    else
+        close_block(i);
+    return Outcome::ok;
+}
+
+void TagChecker::close_block(int64_t i) {
+    judge_block(xd_, yd_, j_, aflag_);
+    write_lines(i, false);
+    buf_.restart_from(i);
+    start_block();
+}
+
+void TagChecker::write_final() { write_lines(buf_.size(), true); }
+
+// "%lld " sample number, "%d " per amplitude.
+void TagChecker::write_head(int64_t i) {
+    out_.num(buf_.n(i));
+    out_.put(' ');
+    for (int c = 0; c < channels_; ++c) {
+        out_.num(buf_.amp(c, i));
+        out_.put(' ');
+    }
+}
+
+void TagChecker::write_lines(int64_t count, bool final_block) {
+    if (tag_list_) {
+        // Timed lines only, with the calendar time and the verdict:
+        // "%ld %ld %4d-%02d-%02dT%02d:%02d:%02d %d".
+        for (int64_t k = 1; k <= j_; ++k) {
+            const int64_t i = index_[k];
+            if (i >= count) break;
+            const int64_t sec = buf_.sec(i);
+            if (sec <= 0) continue;  // opened the block but carries no time
+            write_head(i);
+            out_.num(sec);
+            out_.put(' ');
+            out_.num(buf_.usec(i));
+            out_.put(' ');
+            out_.put(date_.of(sec));
+            out_.put(' ');
+            out_.num(final_block ? kFinalBlock : aflag_[k]);
+            out_.put('\n');
+        }
+        return;
+    }
+    int64_t k = 1;
+    for (int64_t i = 0; i < count; ++i) {
+        const int64_t sec = buf_.sec(i);
+        write_head(i);
+        if (k <= j_ && index_[k] == i) {
+            const int64_t verdict = final_block ? kFinalBlock : aflag_[k];
+            ++k;
+            if (sec > 0) {
+                // A tag: unchanged when good, its seconds negated otherwise;
+                // the final block's tags end with a space.
+                if (verdict == kGood) {
+                    out_.num(sec);
+                    out_.put(' ');
+                    out_.num(buf_.usec(i));
+                    out_.put('\n');
+                } else {
+                    out_.num(-sec);
+                    out_.put(' ');
+                    out_.num(buf_.usec(i));
+                    out_.put(final_block ? std::string_view(" \n") : std::string_view("\n"));
+                }
+                continue;
+            }
+            // A line that opened the block without a time is written untimed.
+        }
+        // Untimed: its own seconds and microseconds, a space, the line feed.
+        out_.num(sec);
+        out_.put(' ');
+        out_.num(buf_.usec(i));
+        out_.put(" \n");
+    }
+}
+
+// ---- the run --------------------------------------------------------------
+
+namespace {
+
+void warn_malformed(Writer& diag, int64_t line_number, std::string_view line) {
+    vorn::format_to(diag, "Warning: skipping malformed line %ld: %s\n", {line_number, line});
+    diag.flush();
+}
+
+}  // namespace
+
+Outcome run(vorn::LineReader& in, Writer& out, Writer& diag, vorn::HeaderValues& h, const Options& opt,
+            const Limits& limits) {
+    std::string_view line;
+    if (in.next(line)) vorn::read_header_line(line, h);
+    if (!opt.tag_list) vorn::write_header_line(out, h);
+
+    const int channels = h.CH_NUM;
+    vorn::SampleLine s;
+    bool supported = false;
+
+    // Search for the first tag: lines before it are dropped.
+    bool found = false;
+    while (in.next(line)) {
+        if (!supported) {
+            if (!vorn::header_supported(h)) return Outcome::unsupported_header;
+            supported = true;
+        }
+        if (!vorn::parse_sample_line(line, channels, s)) {
+            warn_malformed(diag, in.line_number(), line);
+            continue;
+        }
+        if (s.n == -1) {
+            vorn::write_error_line(out, h.CH_NUM);
+            return Outcome::error_line;
+        }
+        if (s.sec >= 0) {
+            found = true;
+            break;
+        }
+    }
+    if (!found) {
+        // No tag before the end of input: nothing useful follows. The error
+        // line has a form only for the channel counts a stream can have.
+        if (h.CH_NUM > 3) return Outcome::unsupported_header;
+        vorn::write_error_line(out, h.CH_NUM);
+        return Outcome::error_line;
+    }
+
+    TagChecker checker(out, channels, h.S_RATE, opt.tag_list, limits);
+    // The error line that tells later stages to stop, when the run gives up
+    // after the header line has been written.
+    auto give_up = [&](Outcome o) {
+        if (!opt.tag_list) vorn::write_error_line(out, h.CH_NUM);
+        return o;
+    };
+    Outcome o = checker.open(s);
+    if (o != Outcome::ok) return give_up(o);
+
+    while (in.next(line)) {
+        if (!vorn::parse_sample_line(line, channels, s)) {
+            warn_malformed(diag, in.line_number(), line);
+            continue;
+        }
+        if (s.n == -1) {
+            // The stream ends here: what is buffered goes out unchecked,
+            // then the error line travels on.
+            checker.write_final();
+            vorn::write_error_line(out, h.CH_NUM);
+            return Outcome::error_line;
+        }
+        o = checker.add(s);
+        if (o != Outcome::ok) return give_up(o);
+    }
+    checker.write_final();
+    return Outcome::ok;
+}
+
+namespace {
+
+[[noreturn]] void stop(Exit status, std::string_view fmt) {
+    vorn::format_to(vorn::err(), fmt, {vorn::program_name()});
+    vorn::finish(static_cast<int>(status));
+}
+
+}  // namespace
+
+void end_run(Outcome o, const vorn::HeaderValues& h) {
+    switch (o) {
+        case Outcome::ok:
+            vorn::finish(static_cast<int>(Exit::ok));
+        case Outcome::error_line:
+            stop(Exit::no_useful_data, "%s ERROR: No useful data in stampfill!\n");
+        case Outcome::unsupported_header:
+            vorn::unsupported_header(h, vorn::ExitStatus::no_useful_data);
+        case Outcome::buffer_full:
+            stop(Exit::fatal, "%s ERROR: max number exceeded: increase MAXTMP in x and recompile\n");
+        case Outcome::no_memory_columns:
+            stop(Exit::fatal, "%s ERROR: malloc for nsample failed, not enough core memory\n");
+        case Outcome::no_memory_channels:
+            stop(Exit::fatal, "%s ERROR: malloc failed, not enough core memory\n");
+    }
+    vorn::finish(static_cast<int>(Exit::fatal));
+}
+
+}  // namespace timefit
