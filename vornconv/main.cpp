@@ -1,0 +1,26 @@
+// vornconv: recorder stream on standard input -> text record stream on
+// standard output.
+#include <unistd.h>
+
+#include <memory>
+
+#include "converter.hpp"
+#include "program.hpp"
+
+int main(int argc, char** argv) {
+    vorn::start_program(argv[0]);
+    vornconv::ConvOptions options;
+    const vornconv::ConvStatus parsed = vornconv::parse_command_line(argc, argv, options, vorn::out(), vorn::err());
+    if (parsed != vornconv::ConvStatus::ok) vorn::finish(static_cast<int>(parsed));
+
+    std::unique_ptr<vorn::Writer> aux;
+    if (options.auxout_write) aux = std::make_unique<vorn::Writer>(options.aux_fd, std::size_t{1} << 16, true);
+    vorn::ByteReader in(STDIN_FILENO);
+    vornconv::Converter converter(options, in, vorn::out(), vorn::err(), aux.get(), vorn::program_name());
+    const vornconv::ConvStatus status = converter.run();
+    if (aux) {
+        aux->flush();
+        ::close(options.aux_fd);
+    }
+    vorn::finish(static_cast<int>(status));
+}
