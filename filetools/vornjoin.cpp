@@ -14,6 +14,10 @@ namespace vorn::filetools {
 
 namespace {
 
+// Input blocks a little larger than standard output's buffer (1 MiB): a
+// whole block then goes out in one write, without a copy into the buffer.
+constexpr std::size_t kBodyBlock = (std::size_t{1} << 20) + (std::size_t{1} << 16);
+
 JoinStatus error(Writer& diag, std::string_view fmt, std::initializer_list<FmtArg> args) {
     format_to(diag, fmt, args);
     diag.flush();
@@ -82,7 +86,7 @@ JoinStatus join_files(std::span<char* const> names, Writer& out, Writer& diag, i
         if (is_output_file(file.fd(), output_file))
             return error(diag, "%s ERROR: input file %s is the output file\n", {program_name(), name});
 
-        ByteReader in(file.fd(), name);
+        ByteReader in(file.fd(), name, kBodyBlock);
         tokens.clear();
         uint8_t type_byte = 0;
         // The first file's header goes out as it is read; later headers do not.
