@@ -149,6 +149,7 @@ TEST(HeaderScanTest, SequenceNumberInTheMannerOfAtoi) {
     EXPECT_EQ(seqno("A=DAT_NO;9=3;" + end), -1);  // a value position does not count
     EXPECT_EQ(seqno("dat_no=3;" + end), -1);      // case matters
     EXPECT_EQ(seqno("DAT_NO=3;DAT_NO=9;" + end), 9);  // the last pair wins
+    EXPECT_EQ(seqno("DAT NO=3;" + end), 3);           // a space in a name is an underscore
     EXPECT_EQ(seqno("DAT_NO=3;DAT_NO=;" + end), 0);
     EXPECT_EQ(seqno("DAT_NO==3;" + end), 0);      // "=3" is not a name
     EXPECT_EQ(seqno("DAT_NO=4294967297;" + end), 1);  // atoi's long cut to 32 bits
