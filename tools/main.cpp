@@ -25,7 +25,7 @@ int main(int argc, char** argv) {
         summary = vornsim::simulate(options, out);
     }
     if (summary.clamped_shifts > 0)
-        vorn::message("Warning: %ld time shifts above 39997.5 microseconds were written as count 16383\n",
+        vorn::message("Warning: %ld time shifts of 40000 microseconds or more were written as count 16383\n",
                       {summary.clamped_shifts});
     vorn::finish(static_cast<int>(vornsim::ExitStatus::ok));
 }

@@ -205,7 +205,7 @@ int parse_arguments(int argc, char** argv, Options& o, vorn::Writer& diag) {
             case 'D': o.dev_no = operand; break;
             case 'A': ok = parse_double(operand, o.amplitude); break;
             case 'F': ok = parse_double(operand, o.frequency); break;
-            case 'k': ok = parse_int(operand, o.files); break;
+            case 'k': ok = parse_int(operand, o.files) && o.files >= 1; break;
             case 'o': o.prefix = operand; break;
             default: ok = false; break;
         }
