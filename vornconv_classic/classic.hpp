@@ -1,0 +1,132 @@
+// vornconv_classic: the earlier converter generation. Reads a recorder
+// stream and writes the text record stream (header line, one line per
+// sample, the tagged sample of every valid GPS tag with its UTC time).
+//
+// This generation's recorder stream, as the converter reads it:
+//
+//   header   7-bit text of name/value pairs; " ", "=" and ";" separate
+//            tokens, 0xF0 is skipped, only 0x80 ends it (every other type
+//            byte, 0xC0 and 0xCF too, is header text). The 0x80 is the type
+//            byte of the first block.
+//
+//   blocks, by the upper four bits of the type byte:
+//     0x8_  sample block         4 bytes per channel (s0 s1 s2 s3, 24 bits)
+//     0x9_  tagged sample block  as 0x8_; the sample the next GPS block times
+//     0xA_  GPS block            76-byte GPS string, then a time-shift block:
+//                                type byte 0xB_ and two bytes t0 t1,
+//                                count t0*128 + t1 in units of 2.44140625 us
+//     0xB_  stray time-shift type byte: "<bytes read> flag = 11"
+//     0xC_, 0xD_                 type byte only (no payload is known)
+//     0xE_  trailer              everything to the end of the stream
+//     0x1_-0x7_, 0xF_            passed over, one byte at a time
+//   Bytes 0x00-0x0F where a type byte is due form a bad-byte run, reported
+//   once the run ends.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string_view>
+
+#include "calendar.hpp"
+#include "io.hpp"
+#include "program.hpp"
+#include "recorder.hpp"
+#include "samplestore.hpp"
+#include "tagmodel.hpp"
+#include "textlines.hpp"
+#include "vorn.hpp"
+
+namespace vorn::classic {
+
+inline constexpr std::string_view kVersion = "2.0-290312";
+// Samples per channel buffered without a valid tag before the run gives up.
+inline constexpr int64_t kMaxBufferedSamples = 300'000'000;
+
+enum class Status : int {
+    ok = static_cast<int>(ExitStatus::ok),
+    usage = static_cast<int>(ExitStatus::usage),
+    no_time_shift = static_cast<int>(ExitStatus::no_time_shift),
+    fatal = static_cast<int>(ExitStatus::fatal),
+};
+std::string_view status_name(Status s);
+
+struct Options {
+    int32_t minimum_gps_counts = 20;  // -x
+    bool gps_utc_valid = false;       // -u
+    bool data_beyond_gps = false;     // -a
+    bool gps_string_only = false;     // -g
+    bool gps_t_only = false;          // -t
+    bool diag = false;                // -d
+    bool obh_mode = false;            // -s
+};
+
+// Parses "x:ugtads". Each bad option gets its message on err; after all of
+// them, the usage text. Returns false when any option was bad.
+bool parse_command_line(int argc, char** argv, Options& opt, Writer& err);
+void write_usage(Writer& err);
+
+class Converter {
+public:
+    Converter(const Options& opt, ByteReader& in, Writer& out, Writer& err, std::string_view program);
+
+    // Test hooks: a smaller buffer limit, and the allocator of sample memory.
+    void set_buffer_limit(int64_t limit) { limit_ = limit; }
+    void set_allocator(SampleStore::Allocate allocate) { allocate_ = allocate; }
+
+    // The whole run, from the header to the end of input. Standard output is
+    // left unflushed.
+    Status run();
+
+    const HeaderValues& header() const { return h_; }
+
+private:
+    enum class Step { next, end, fail };
+
+    bool read_header();
+    Step block(int type);
+    Step sample_block(bool tagged);
+    Step gps_block();
+    void trailer();
+    int next_type_byte();
+    void end_of_run();
+
+    void flush_valid_tag();
+    void write_untimed(int64_t from, int64_t to);
+    void write_timed(int64_t index, SplitTime t, bool with_date);
+    const uint8_t* payload(std::size_t n);
+    void note(std::string_view fmt, std::initializer_list<FmtArg> args = {});
+    void note_datetime(std::string_view before, int64_t seconds, std::string_view after);
+
+    Options opt_;
+    ByteReader& in_;
+    Writer& out_;
+    Writer& err_;
+    std::string_view program_;
+    int64_t limit_ = kMaxBufferedSamples;
+    SampleStore::Allocate allocate_ = nullptr;
+    Status status_ = Status::ok;
+
+    HeaderValues h_;
+    int ch_ = 1;
+    std::optional<SampleStore> store_;
+    uint8_t scratch_[GpsString::kLength] = {};
+
+    int64_t nsample_ = 0;
+    int64_t ibuf_ = 0;
+    int64_t sample_tag_ = -1;  // no tagged sample yet
+    int64_t ecount_ = 0;
+    bool stream_written_ = false;
+    bool problem_ = false;
+    bool end_of_file_header_ = false;
+    int64_t warn_6h_ = 0, warn_1d_ = 0, warn_10d_ = 0;
+
+    TagState tag_;
+    TagParams params_;
+    int64_t sec_ = 0;  // before any tag: 1970-01-01T00:00:00
+    int64_t mksec_ = 0;
+    double last_f1_ = 0.0;
+    int64_t last_sample_with_time_ = -1;
+    DateText date_;
+};
+
+}  // namespace vorn::classic

@@ -1,0 +1,107 @@
+#include "tagmodel.hpp"
+
+#include <cmath>
+
+namespace vorn::classic {
+
+void read_gps_fields(const GpsString& gps, TagState& s) {
+    gps.scan_int(65, 65, s.gpsoffset_flag);
+    gps.scan_int(60, 61, s.gpsoffset_test);
+    gps.scan_int(62, 62, s.gps_source);
+    gps.scan_int(18, 20, s.gps_lon);
+    gps.scan_int(10, 11, s.gps_lat);
+}
+
+void update_position_means(TagState& s) {
+    if (s.n_gps == 0) {
+        s.gps_lat_mean = s.gps_lat;
+        s.gps_lon_mean = s.gps_lon;
+    } else if (s.n_gps <= 99) {
+        // Integer means, truncated toward zero; frozen after 100 blocks.
+        s.gps_lat_mean = static_cast<int32_t>((s.n_gps * s.gps_lat_mean + s.gps_lat) / (s.n_gps + 1));
+        s.gps_lon_mean = static_cast<int32_t>((s.n_gps * s.gps_lon_mean + s.gps_lon) / (s.n_gps + 1));
+    }
+    ++s.n_gps;
+}
+
+double tag_time(int64_t t_new, double tshift, int32_t d_filt, int32_t s_rate) {
+    return (tshift / 1000000.0 + static_cast<double>(t_new)) - d_filt * (1.0 / s_rate);
+}
+
+namespace {
+// drift from the whole span since the first valid tag, and the intercept.
+void refit(TagState& s, double f1, int64_t nsample, double span) {
+    if (nsample == s.nofvpps) s.drift = 0.0;
+    else s.drift = span / static_cast<double>(nsample - s.nofvpps);
+    s.b = f1 - static_cast<double>(nsample) * s.drift;
+}
+}  // namespace
+
+bool drift_check(TagState& s, double f1, int64_t nsample, int32_t s_rate, bool obh_mode) {
+    if (!s.first_valid_pps) {
+        s.first_valid_pps = true;
+        s.tofvpps = f1;
+        s.nofvpps = nsample;
+    }
+    const double span = f1 - s.tofvpps;
+    if (span < 3600.0) {
+        refit(s, f1, nsample, span);
+        return true;
+    }
+    if (span > 3600.0) {
+        s.difference = static_cast<double>(nsample) * s.drift + s.b - f1;
+        if (std::fabs(s.difference) < 1.0 / s_rate) {
+            refit(s, f1, nsample, span);
+            return true;
+        }
+        // The model stays as it was; the next tag meets the same prediction.
+        return obh_mode;
+    }
+    return true;  // exactly one hour: nothing changes
+}
+
+Verdict judge_tag(TagState& s, const TagParams& p, int64_t nsample) {
+    Verdict v;
+    bool bad = false;
+
+    if (s.first_gps) bad = true;
+
+    if (std::fabs(s.f1 - s.fold) > 1.5) {
+        bad = true;
+        s.gpscount = 0;
+    }
+
+    ++s.gpscount;
+    if (s.gpscount < p.minimum_gps_counts) bad = true;
+
+    if (s.tshift < 10.0) bad = true;
+    if (s.tshift > 1000000.0 / p.s_rate - 10.0) bad = true;
+
+    // Latitude and longitude are read from at most three characters each, so
+    // the sum of squares stays far inside 32 bits.
+    const int32_t dlat = s.gps_lat_mean - s.gps_lat;
+    const int32_t dlon = s.gps_lon_mean - s.gps_lon;
+    const int32_t squares = dlat * dlat + dlon * dlon;
+    if (std::sqrt(static_cast<double>(squares)) > 2.0) {
+        bad = true;
+        v.moved = true;
+    }
+
+    const double j1 = s.tshift - s.tshift_old;
+    const double j2 = s.tshift - s.tshift_old2;
+    if (std::sqrt(j1 * j1 + j2 * j2) > 100.0) bad = true;
+    s.tshift_old2 = s.tshift_old;
+    s.tshift_old = s.tshift;
+
+    if (!bad && !drift_check(s, s.f1, nsample, p.s_rate, p.obh_mode)) {
+        bad = true;
+        v.timing_problem = true;
+    }
+
+    if (p.gps_utc_valid && s.gpsoffset_flag == 0) bad = true;
+
+    v.valid = !bad;
+    return v;
+}
+
+}  // namespace vorn::classic
