@@ -9,7 +9,7 @@ using vorn::format_to;
 
 Converter::Converter(const ConvOptions& options, vorn::ByteReader& in, vorn::Writer& out, vorn::Writer& err,
                      vorn::Writer* aux, std::string_view program, int64_t max_samples)
-    : o_(options), in_(in), out_(out), err_(err), program_(program), max_samples_(max_samples), aux_(aux) {}
+    : o_(options), in_(in), out_(out), err_(err), program_(program), max_samples_(max_samples), aux_(aux), sink_(out) {}
 
 // The header: bytes up to the first type byte other than the fill byte,
 // split into name/value tokens.
@@ -29,6 +29,12 @@ bool Converter::read_header(int& first_type) {
 }
 
 ConvStatus Converter::run() {
+    const ConvStatus status = convert();
+    sink_.sync();
+    return status;
+}
+
+ConvStatus Converter::convert() {
     int type = 0;
     if (!read_header(type)) {
         format_to(err_, "%s ERROR: no header/data in stream\n", {program_});
@@ -114,6 +120,23 @@ void Converter::abrupt_stop() {
 
 // ---- samples ----------------------------------------------------------------
 
+inline bool Converter::store_sample(const uint8_t* p) {
+    if (!buf_->make_room(ibuf_)) {
+        buffer_failure(false);
+        return false;
+    }
+    int32_t* d = buf_->at(ibuf_);
+    switch (ch_) {
+        case 3: d[2] = vorn::sample24(p[8], p[9], p[10], p[11]); [[fallthrough]];
+        case 2: d[1] = vorn::sample24(p[4], p[5], p[6], p[7]); [[fallthrough]];
+        default: d[0] = vorn::sample24(p[0], p[1], p[2], p[3]);
+    }
+    if (!o_.diag) ++ibuf_;
+    if (ibuf_ >= next_check_ && !check_count()) return false;
+    ++nsample_;
+    return true;
+}
+
 // Sample block: four bytes per channel (see sample24). Runs of sample blocks
 // are decoded straight from the input buffer while whole blocks are there.
 Converter::Flow Converter::sample_blocks(bool tagged) {
@@ -140,19 +163,6 @@ Converter::Flow Converter::sample_blocks(bool tagged) {
         }
         return Flow::read_next;
     }
-}
-
-bool Converter::store_sample(const uint8_t* p) {
-    if (!buf_->make_room(ibuf_)) {
-        buffer_failure(false);
-        return false;
-    }
-    int32_t* d = buf_->at(ibuf_);
-    for (int c = 0; c < ch_; ++c, p += 4) d[c] = vorn::sample24(p[0], p[1], p[2], p[3]);
-    if (!o_.diag) ++ibuf_;
-    if (ibuf_ >= next_check_ && !check_count()) return false;
-    ++nsample_;
-    return true;
 }
 
 // The buffer limit and the warnings on long stretches without a valid tag.
@@ -183,6 +193,7 @@ void Converter::reset_check() {
 // are lost. A run that has written its header line closes its output with
 // the error line, so that the stages after it stop too.
 void Converter::buffer_failure(bool full) {
+    sink_.sync();
     if (header_line_written_) vorn::write_error_line(out_, ch_);
     if (full)
         format_to(err_,
@@ -219,9 +230,13 @@ Converter::Flow Converter::gps_block() {
         problem_ = false;
     }
     m.read_fields(gps);
-    if (o_.gps_string_only) write_gps_string_line(out_, gps, m.temperature(), m.elevation(), m.t_new());
+    if (o_.gps_string_only) {
+        sink_.sync();
+        write_gps_string_line(out_, gps, m.temperature(), m.elevation(), m.t_new());
+    }
     m.check_offset(err_);
     if (!have_shift) {
+        sink_.sync();
         vorn::write_error_line(out_, ch_);
         format_to(err_, "%s ERROR: no t shift after GPS string, data stream not valid\n", {program_});
         status_ = ConvStatus::no_time_shift;
@@ -231,8 +246,10 @@ Converter::Flow Converter::gps_block() {
     const bool valid = m.judge(count, err_);
 
     const vorn::SplitTime f1 = vorn::split_time(m.f1());
-    if (o_.diag)
+    if (o_.diag) {
+        sink_.sync();
         write_diagnostic_line(out_, gps, m.t_new(), f1, m.own_time(), count, nsample_, m.not_valid() ? 1 : 0);
+    }
     if (!valid)
         sec_ = f1.sec;
     else if (!o_.diag)
@@ -247,11 +264,11 @@ void Converter::flush() {
     const bool untimed = !o_.gps_t_only && !o_.gps_string_only;
     int64_t from = 0;
     if (sample_tag_ >= 0 && sample_tag_ < ibuf_) {
-        if (untimed) write_untimed_run(out_, base, buf_->at(0), ch_, sample_tag_);
+        if (untimed) sink_.untimed_run(base, buf_->at(0), ch_, sample_tag_);
         const vorn::SplitTime t = vorn::split_time(model_->f1());
         sec_ = t.sec;
         if (!o_.gps_string_only) {
-            write_timed_line(out_, base + sample_tag_, buf_->at(sample_tag_), ch_, t,
+            sink_.timed(base + sample_tag_, buf_->at(sample_tag_), ch_, t,
                              o_.gps_t_only ? date_.of(t.sec) : std::string_view());
             stream_written_ = true;
             last_sample_with_time_ = base + sample_tag_;
@@ -259,7 +276,7 @@ void Converter::flush() {
         }
         from = sample_tag_ + 1;
     }
-    if (untimed && from < ibuf_) write_untimed_run(out_, base + from, buf_->at(from), ch_, ibuf_ - from);
+    if (untimed && from < ibuf_) sink_.untimed_run(base + from, buf_->at(from), ch_, ibuf_ - from);
     ibuf_ = 0;
     // The tagged sample has been written: the next stretch has none until a
     // tagged sample block arrives.
@@ -290,6 +307,7 @@ Converter::Flow Converter::status_block() {
         const vorn::CivilTime& own = model_->own_time();
         format_to(err_, "ERROR: VORN buffer overrun detected, conversion aborted! : %ld %4d-%02d-%02dT%02d:%02d:%02d\n",
                   {nsample_, own.tm_year + 1900, own.tm_mon + 1, own.tm_mday, own.tm_hour, own.tm_min, own.tm_sec});
+        sink_.sync();
         vorn::write_error_line(out_, ch_);
         status_ = ConvStatus::buffer_overrun;
         return Flow::failed;
@@ -358,27 +376,28 @@ void Converter::data_beyond_gps() {
     if (ibuf_ == 0) return;
     if (!stream_written_) {
         // No time to carry forward: every buffered sample goes out untimed.
-        if (!o_.gps_t_only) write_untimed_run(out_, nsample_ - ibuf_, buf_->at(0), ch_, ibuf_);
+        if (!o_.gps_t_only) sink_.untimed_run(nsample_ - ibuf_, buf_->at(0), ch_, ibuf_);
         return;
     }
-    if (!o_.gps_t_only) write_untimed_run(out_, nsample_ - ibuf_, buf_->at(0), ch_, ibuf_ - 1);
+    if (!o_.gps_t_only) sink_.untimed_run(nsample_ - ibuf_, buf_->at(0), ch_, ibuf_ - 1);
     const int64_t e = nsample_ - 1 - last_sample_with_time_;
     const int64_t E = e / h_.S_RATE;
     const double t = last_f1_ + static_cast<double>(e) / h_.S_RATE + static_cast<double>(E) / 86400.0 * o_.adrift / 1000.0;
     const LineTime lt = line_time(t);
     if (!lt.valid) {
         // A drift that carries the time beyond any calendar gives no time.
-        if (!o_.gps_t_only) write_untimed_run(out_, nsample_ - 1, buf_->at(ibuf_ - 1), ch_, 1);
+        if (!o_.gps_t_only) sink_.untimed_run(nsample_ - 1, buf_->at(ibuf_ - 1), ch_, 1);
         return;
     }
     sec_ = lt.t.sec;
-    write_timed_line(out_, nsample_ - 1, buf_->at(ibuf_ - 1), ch_, lt.t,
+    sink_.timed(nsample_ - 1, buf_->at(ibuf_ - 1), ch_, lt.t,
                      o_.gps_t_only ? date_.of(lt.t.sec) : std::string_view());
 }
 
 void Converter::end_of_run() {
     if (o_.data_beyond_gps) data_beyond_gps();
     if (!stream_written_ && !o_.gps_string_only && !o_.gps_t_only) {
+        sink_.sync();
         vorn::write_error_line(out_, ch_);
         format_to(err_, "%s ERROR: No useful data in vornconv! Check if input are actually VORN files\n", {program_});
         err_.flush();

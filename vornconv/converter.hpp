@@ -30,6 +30,7 @@
 #include "io.hpp"
 #include "recorder.hpp"
 #include "samplebuffer.hpp"
+#include "sampleout.hpp"
 #include "textlines.hpp"
 #include "timetag.hpp"
 #include "vorn.hpp"
@@ -62,6 +63,7 @@ private:
         failed,      // the run has failed (status_ set)
     };
 
+    ConvStatus convert();
     bool read_header(int& first_type);
     Flow sample_blocks(bool tagged);
     bool store_sample(const uint8_t* bytes);
@@ -107,6 +109,7 @@ private:
     std::unique_ptr<TagModel> model_;
     AuxOutput aux_;
     vorn::DateText date_;
+    SampleSink sink_;  // sample lines; sync before anything else goes to out_
 };
 
 }  // namespace vornconv
