@@ -85,7 +85,10 @@ bool parse_double(const char* s, double& v) {
     if (t.empty()) return false;
     const char* b = t.data();
     const char* e = b + t.size();
-    if (*b == '+') ++b;
+    if (*b == '+') {
+        ++b;
+        if (b == e || *b == '-') return false;
+    }
     auto [ptr, ec] = std::from_chars(b, e, v);
     return ec == std::errc() && ptr == e && std::isfinite(v);
 }
