@@ -12,9 +12,9 @@ export PATH="$root/build/bin:$root/scripts:$PATH"
 demo="$root/demo-out"
 rm -rf "$demo"
 mkdir -p "$demo/recording"
-# Ten minutes of three channels at 100 Hz, a 40 s loss of GPS lock, three GPS
+# Ten minutes (from 2017-01-01 12:00 UTC) of three channels at 100 Hz, a 40 s loss of GPS lock, three GPS
 # outliers, aux readings, status blocks and a few damaged stretches.
-vornsim -s 7 -c 3 -r 100 -d 600 -p 3.5 -j 3 -g 200:40 -O 3 -a 30 -x 60 -z 3 -k 4 -o "$demo/recording/rec"
+vornsim -s 7 -c 3 -r 100 -d 600 -t 1483272000.2501 -p 3.5 -j 3 -g 200:40 -O 3 -a 30 -x 60 -z 3 -k 4 -o "$demo/recording/rec"
 echo "recorder files: $(cd "$demo/recording" && ls | paste -sd' ')"
 vornchain -s "$demo" "$demo"/recording/*.vrn || true
 echo "every stage's output and messages: $demo"

@@ -6,18 +6,19 @@
 #
 # The case's `run` script runs in a fresh temporary folder with BINDIR first
 # on PATH (so programs are invoked by their plain names) and CASE set to the
-# case folder (for input files kept there). Its standard output, standard
+# case folder (for input files kept there); the chain scripts are on PATH too. Its standard output, standard
 # error and exit status are compared with `stdout`, `stderr` and `status`.
 set -u
 bindir=$(cd "$1" && pwd)
 case_dir=$(cd "$2" && pwd)
 mode=${3:-compare}
+scripts=$(cd "$(dirname "$0")/../scripts" && pwd)
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 (
   cd "$work" || exit 99
-  export PATH="$bindir:$PATH" CASE="$case_dir" LC_ALL=C
+  export PATH="$bindir:$scripts:$PATH" CASE="$case_dir" LC_ALL=C
   bash "$case_dir/run" >"$work/.stdout" 2>"$work/.stderr"
   echo $? >"$work/.status"
 ) </dev/null
