@@ -597,7 +597,7 @@ Summary Recorder::run() {
     for (int c = 0; c < 3; ++c) phase_[static_cast<std::size_t>(c)] = c * kPi / 2.0;
 
     // The outliers are drawn among all GPS blocks of the recording.
-    {
+    if (o_.outliers > 0) {
         TagSchedule count(o_, clock_, samples_);
         Tag t;
         while (count.next(t)) ++gps_total_;
