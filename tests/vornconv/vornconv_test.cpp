@@ -108,7 +108,7 @@ TagSettings settings(TagMode mode, int32_t counts = 20, int32_t rate = 100) {
 
 // ---- time-tag model ---------------------------------------------------------
 
-TEST(TagModel, FirstValidBlockByMode) {
+TEST(VornconvTagModel, FirstValidBlockByMode) {
     EXPECT_EQ(ModelRun(settings(TagMode::normal)).first_valid(), 22);
     EXPECT_EQ(ModelRun(settings(TagMode::obh)).first_valid(), 20);
     EXPECT_EQ(ModelRun(settings(TagMode::normal, 1)).first_valid(), 3);
@@ -118,7 +118,7 @@ TEST(TagModel, FirstValidBlockByMode) {
     EXPECT_EQ(ModelRun(settings(TagMode::raw, 5)).first_valid(), 2);
 }
 
-TEST(TagModel, TagTimeKeepsItsOrderOfOperations) {
+TEST(VornconvTagModel, TagTimeKeepsItsOrderOfOperations) {
     TagSettings s = settings(TagMode::normal, 1, 7);
     s.D_FILT = 3;
     ModelRun r(s);
@@ -129,7 +129,7 @@ TEST(TagModel, TagTimeKeepsItsOrderOfOperations) {
     EXPECT_EQ(r.model.t_new(), r.g.time - 1 + 18);  // the string's second plus the offset
 }
 
-TEST(TagModel, RepeatedTagWarnsAndRestartsTheCount) {
+TEST(VornconvTagModel, RepeatedTagWarnsAndRestartsTheCount) {
     ModelRun r(settings(TagMode::normal, 1));
     EXPECT_EQ(r.first_valid(), 3);
     r.g.time -= 1;  // the same string and shift again
@@ -139,7 +139,7 @@ TEST(TagModel, RepeatedTagWarnsAndRestartsTheCount) {
     EXPECT_TRUE(r.block());
 }
 
-TEST(TagModel, MidnightWindow) {
+TEST(VornconvTagModel, MidnightWindow) {
     // t_new mod 86400 is the string's second plus the offset of 18 s.
     struct Case {
         int64_t of_day;
@@ -161,7 +161,7 @@ TEST(TagModel, MidnightWindow) {
     EXPECT_TRUE(raw.block());  // t_new mod 86400 == 0
 }
 
-TEST(TagModel, TimeShiftBoundsAt100Hz) {
+TEST(VornconvTagModel, TimeShiftBoundsAt100Hz) {
     // 2.44140625 us per count; a sample period of 10,000 us.
     struct Case {
         int32_t count;
@@ -183,7 +183,7 @@ TEST(TagModel, TimeShiftBoundsAt100Hz) {
     }
 }
 
-TEST(TagModel, JitterFailsTheOutlierAndTheTwoBlocksAfterIt) {
+TEST(VornconvTagModel, JitterFailsTheOutlierAndTheTwoBlocksAfterIt) {
     ModelRun r(settings(TagMode::normal, 1));
     EXPECT_EQ(r.first_valid(), 3);
     r.g.shift = 2048 + 50;  // 122 us off
@@ -194,7 +194,7 @@ TEST(TagModel, JitterFailsTheOutlierAndTheTwoBlocksAfterIt) {
     EXPECT_TRUE(r.block());
 }
 
-TEST(TagModel, MovedStationAgainstFrozenMeans) {
+TEST(VornconvTagModel, MovedStationAgainstFrozenMeans) {
     for (int lat : {52, 53}) {
         ModelRun r(settings(TagMode::normal, 1));
         r.g.lat = 50;
@@ -224,7 +224,7 @@ TEST(TagModel, MovedStationAgainstFrozenMeans) {
     EXPECT_TRUE(off.block());
 }
 
-TEST(TagModel, OffsetFlagUnderMinusU) {
+TEST(VornconvTagModel, OffsetFlagUnderMinusU) {
     for (bool u : {false, true}) {
         TagSettings s = settings(TagMode::normal, 1);
         s.gps_utc_valid = u;
@@ -235,7 +235,7 @@ TEST(TagModel, OffsetFlagUnderMinusU) {
     }
 }
 
-TEST(TagModel, OffsetChangeWarning) {
+TEST(VornconvTagModel, OffsetChangeWarning) {
     ModelRun r(settings(TagMode::normal, 1));
     r.block();
     r.g.time += 5;
@@ -252,7 +252,7 @@ TEST(TagModel, OffsetChangeWarning) {
     EXPECT_EQ(r.model.gpsoffset_test(), 16);
 }
 
-TEST(TagModel, RawModeKeepsOnlyRepeatAndJumpTests) {
+TEST(VornconvTagModel, RawModeKeepsOnlyRepeatAndJumpTests) {
     ModelRun r(settings(TagMode::raw, 0));
     r.g.age = 0;
     r.g.shift = 1;
@@ -266,7 +266,7 @@ TEST(TagModel, RawModeKeepsOnlyRepeatAndJumpTests) {
     EXPECT_TRUE(r.block());
 }
 
-TEST(TagModel, FieldsThatHoldNoNumberKeepTheirValues) {
+TEST(VornconvTagModel, FieldsThatHoldNoNumberKeepTheirValues) {
     ModelRun r(settings(TagMode::normal, 1));
     r.g.puts = {{1, " "}, {32, " "}};  // no identifier, source from position 62
     r.g.source2 = 1;
@@ -295,7 +295,7 @@ TEST(TagModel, FieldsThatHoldNoNumberKeepTheirValues) {
 
 // ---- sample lines -----------------------------------------------------------
 
-TEST(SampleLines, MatchPrintfForAnyValues) {
+TEST(VornconvSampleLines, MatchPrintfForAnyValues) {
     std::mt19937_64 rng(7);
     std::vector<int32_t> values;
     std::string expected;
@@ -331,7 +331,7 @@ TEST(SampleLines, MatchPrintfForAnyValues) {
     }
 }
 
-TEST(SampleLines, TimedAndDated) {
+TEST(VornconvSampleLines, TimedAndDated) {
     std::string out;
     vorn::Writer w(&out);
     SampleSink sink(w);
@@ -365,7 +365,7 @@ std::string aux_of(const std::vector<std::pair<std::vector<uint8_t>, double>>& b
 const double kT = 1483228805.5;  // 2017-01-01T00:00:05.5
 }  // namespace
 
-TEST(AuxFile, ValuesTextsAndGroups) {
+TEST(VornconvAuxFile, ValuesTextsAndGroups) {
     // Type 2, one entry: unit 1, value 250.
     EXPECT_EQ(aux_of({{{0x26, 1, 0, 1, 122}, kT}}), "\n2017-01-01T00:00:05.500 250 cnts ");
     // Type 6 "ab", then type 4 "c", then a new line.
@@ -384,7 +384,7 @@ TEST(AuxFile, ValuesTextsAndGroups) {
     EXPECT_EQ(aux_of({{{0x26, 1, 0, 1, 122}, kT}}, false), "");
 }
 
-TEST(AuxFile, DescriptorAndRecordTime) {
+TEST(VornconvAuxFile, DescriptorAndRecordTime) {
     EXPECT_EQ(aux_descriptor(0x26).type, 2);
     EXPECT_EQ(aux_descriptor(0x26).payload(), 4u);
     EXPECT_EQ(aux_descriptor(0x27).payload(), 4u);   // 5 bytes: one entry
@@ -401,7 +401,7 @@ TEST(AuxFile, DescriptorAndRecordTime) {
 
 // ---- command line -----------------------------------------------------------
 
-TEST(CommandLine, LaterOptionsOverride) {
+TEST(VornconvCommandLine, LaterOptionsOverride) {
     EXPECT_EQ(options({"-x", "5", "-c"}).minimum_gps_counts, 0);
     EXPECT_EQ(options({"-c", "-x", "5"}).minimum_gps_counts, 5);
     ConvOptions o = options({"-c", "-x", "5"});
@@ -423,7 +423,7 @@ namespace {
 const char* kHead = "header DEV_NO=T1;CH_NUM=1;S_RATE=4;D_FILT=0;\n";
 }
 
-TEST(Converter, EveryCutShortBlockEndsWithOneWarning) {
+TEST(VornconvConverter, EveryCutShortBlockEndsWithOneWarning) {
     const std::string base = std::string(kHead) + "samples 2\n";
     for (const char* tail : {"bytes 80 01 02", "bytes 90", "gps cut=10", "gps cut=76", "gps cut=77", "gps cut=78",
                              "bytes c0", "bytes c0 00", "bytes d1", "bytes d1 26 01 02", "bytes d1 4f 41 42"}) {
@@ -441,7 +441,7 @@ TEST(Converter, EveryCutShortBlockEndsWithOneWarning) {
     EXPECT_NE(bad.err.find("vornconv ERROR: no t shift after GPS string, data stream not valid\n"), std::string::npos);
 }
 
-TEST(Converter, BlockProblemPositionAndCount) {
+TEST(VornconvConverter, BlockProblemPositionAndCount) {
     // Header of 37 bytes, a sample block at 38-42, bad bytes from 43.
     const Result r = convert(script(std::string(kHead) + "samples 1\nbytes 00 05 0f\nsamples 1\nbytes 01\nbytes 80 00 00 00 00\n"));
     EXPECT_NE(r.err.find("vornconv ERROR: Vorn T1 timing problem from  1970-01-01T00:00:00 with block problem at "
@@ -451,7 +451,7 @@ TEST(Converter, BlockProblemPositionAndCount) {
     EXPECT_NE(r.err.find("at position 51 occured 1 times\n"), std::string::npos) << r.err;
 }
 
-TEST(Converter, BufferLimitEndsTheRun) {
+TEST(VornconvConverter, BufferLimitEndsTheRun) {
     const Result r = convert(script(std::string(kHead) + "samples 10\n"), {}, false, 8);
     EXPECT_EQ(r.status, ConvStatus::fatal);
     EXPECT_NE(r.err.find("vornconv ERROR: max number of sample w/o GPS exceeds 8, increase MXSMP in vorn and recompile\n"),
@@ -462,7 +462,7 @@ TEST(Converter, BufferLimitEndsTheRun) {
     EXPECT_EQ(ok.status, ConvStatus::ok) << ok.err;
 }
 
-TEST(Converter, GpsBlockWithoutItsOwnTaggedSample) {
+TEST(VornconvConverter, GpsBlockWithoutItsOwnTaggedSample) {
     // Before any tagged sample: a valid tag flushes every sample untimed.
     const Result r = convert(script(std::string(kHead) + "samples 3\ngps\ngps\ngps\nsamples 1\n"), options({"-c", "-a", "0"}));
     EXPECT_EQ(r.out.substr(r.out.find('\n') + 1), "0 0 -1 0\n1 1 -1 0\n2 2 -1 0\n3 3 -1 0\n-1 0 0 0\n");
@@ -475,7 +475,7 @@ TEST(Converter, GpsBlockWithoutItsOwnTaggedSample) {
               "8 8 -1 0\n9 9 -1 0\n10 10 -1 0\n");
 }
 
-TEST(Converter, DataBeyondGpsOverOneDay) {
+TEST(VornconvConverter, DataBeyondGpsOverOneDay) {
     // S_RATE 1: 86,400 samples after the last timed one are one day.
     const std::string head = "header CH_NUM=1;S_RATE=1;D_FILT=0;\n";
     const Result r = convert(script(head + "seconds 3 spr=1\nsamples 86400\n"), options({"-c", "-t", "-a", "86.4"}));
@@ -488,7 +488,7 @@ TEST(Converter, DataBeyondGpsOverOneDay) {
     EXPECT_EQ(none.out.substr(none.out.find('\n') + 1), "0 0 -1 0\n1 1 -1 0\n-1 0 0 0\n");
 }
 
-TEST(Converter, RandomStreamsEndWithADefinedStatus) {
+TEST(VornconvConverter, RandomStreamsEndWithADefinedStatus) {
     std::mt19937_64 rng(20170101);
     const std::vector<std::vector<std::string>> modes = {{}, {"-c"}, {"-s", "-x", "1"}, {"-d", "-i"}, {"-g", "-a", "3"},
                                                          {"-t", "-a", "-1e9", "-u"}};
