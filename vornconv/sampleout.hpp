@@ -35,7 +35,7 @@ public:
     void sync();
 
 private:
-    static constexpr std::size_t kHandOff = std::size_t{1} << 18;
+    static constexpr std::size_t kHandOff = std::size_t{2} << 20;
     static constexpr std::size_t kSlack = 256;
     vorn::Writer& w_;
     std::unique_ptr<char[]> buf_;
