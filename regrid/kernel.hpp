@@ -40,6 +40,8 @@ public:
 
     // Kernel value at a non-negative distance d in microseconds.
     double at(int64_t d) const { return d >= 0 && d <= last_ ? coeff_[static_cast<std::size_t>(d)] : 0.0; }
+    // Kernel value at a distance known to lie in 0 .. last().
+    double coeff(int64_t d) const { return coeff_[static_cast<std::size_t>(d)]; }
     // The last filled index, 52 hx.
     int64_t last() const { return last_; }
     int64_t hx() const { return hx_; }

@@ -1,8 +1,10 @@
 #include "regrid.hpp"
 
+#include <charconv>
 #include <cmath>
 #include <optional>
 
+#include "fieldscan.hpp"
 #include "format.hpp"
 #include "textlines.hpp"
 
@@ -45,7 +47,7 @@ int32_t round_half_away(double v) {
 void Grid::store(int position, int64_t time_us, const int32_t* values) {
     const int slot = (head_ + position) % kWindow;
     ts1l_[slot] = ts1l_[slot + kWindow] = time_us;
-    for (int c = 0; c < channels_; ++c) ampx_[c][slot] = ampx_[c][slot + kWindow] = values[c];
+    for (int c = 0; c < channels_; ++c) ampx_[c][slot] = ampx_[c][slot + kWindow] = static_cast<double>(values[c]);
 }
 
 void Grid::fill(int64_t time_us, const int32_t* values) {
@@ -61,25 +63,89 @@ void Grid::begin(const KernelTable& kernel) {
     tsrl_ = first_instant(ts1l_[head_ + kCentre], hx_);
 }
 
+// Each channel's value is the sum over p = 0..50, in ascending p, of
+// amplitude times weight, from 0. The channels are summed side by side; each
+// sum keeps its own order of operations.
+template <int Channels>
+void Grid::interpolate(const double* weights, double* values) const {
+    double acc[Channels];
+    const double* a[Channels];
+    for (int c = 0; c < Channels; ++c) {
+        acc[c] = 0.0;
+        a[c] = ampx_[c] + head_;
+    }
+    for (int p = 0; p < kWindow; ++p)
+        for (int c = 0; c < Channels; ++c) acc[c] += a[c][p] * weights[p];
+    for (int c = 0; c < Channels; ++c) values[c] = acc[c];
+}
+
 void Grid::write_instant(Writer& out, const double* weights) {
+    double values[3] = {0.0, 0.0, 0.0};
+    switch (channels_) {
+    case 1: interpolate<1>(weights, values); break;
+    case 2: interpolate<2>(weights, values); break;
+    default: interpolate<3>(weights, values); break;
+    }
     const int64_t sec = tsrl_ / 1000000;
     const int64_t usec = tsrl_ % 1000000;
     if (calendar_) {
         out.put(date_.of(sec));
     } else {
-        out.num(sec);
+        if (sec != sec_cached_ || sec_len_ == 0) {
+            sec_len_ = static_cast<std::size_t>(std::to_chars(sec_text_, sec_text_ + sizeof sec_text_, sec).ptr - sec_text_);
+            sec_cached_ = sec;
+        }
+        out.put(std::string_view(sec_text_, sec_len_));
     }
-    out.put(' ');
-    out.num(usec, 6);
-    out.put(' ');
+    // " %6ld " with the microseconds, then " %d" per channel: built in one
+    // piece and written at once.
+    char line[96];
+    char* p = line;
+    *p++ = ' ';
+    if (usec >= 0 && usec < 1000000) {
+        int64_t u = usec;
+        for (int k = 5; k >= 0; --k) {
+            p[k] = static_cast<char>('0' + u % 10);
+            u /= 10;
+        }
+        for (int k = 0; k < 5 && p[k] == '0'; ++k) p[k] = ' ';
+        p += 6;
+    } else {
+        char digits[24];
+        char* e = std::to_chars(digits, digits + sizeof digits, usec).ptr;
+        for (auto n = e - digits; n < 6; ++n) *p++ = ' ';
+        for (char* d = digits; d != e; ++d) *p++ = *d;
+    }
+    *p++ = ' ';
     for (int c = 0; c < channels_; ++c) {
-        const int32_t* a = ampx_[c] + head_;
-        double value = 0.0;
-        for (int p = 0; p < kWindow; ++p) value += static_cast<double>(a[p]) * weights[p];
-        out.put(' ');
-        out.num(round_half_away(value));
+        *p++ = ' ';
+        p = std::to_chars(p, line + sizeof line, round_half_away(values[c])).ptr;
     }
-    out.put('\n');
+    *p++ = '\n';
+    out.put(std::string_view(line, static_cast<std::size_t>(p - line)));
+}
+
+void Grid::weights_for(int64_t delta_t) {
+    if (delta_t == weights_delta_ && weights_valid_) return;
+    // Position p lies at t25 + (p - 25) hx; its distance to the instant is
+    // the table index.
+    const int64_t reach = (kTableSpan - kHalfTaps) * hx_;
+    if (delta_t >= -reach && delta_t <= reach) {
+        // Every distance lies within the filled table: no range check.
+        for (int p = 0; p < kWindow; ++p) {
+            int64_t d = (p - kCentre) * hx_ + delta_t;
+            d = d < 0 ? -d : d;
+            weights_[p] = kernel_->coeff(d);
+        }
+    } else {
+        for (int p = 0; p < kWindow; ++p) {
+            int64_t d = (p - kCentre) * hx_ + delta_t;
+            if (d < 0) d = -d;
+            weights_[p] = kernel_->at(d);
+        }
+    }
+    weights_delta_ = delta_t;
+    weights_valid_ = true;
 }
 
 void Grid::step(int64_t time_us, const int32_t* values, Writer& out) {
@@ -87,16 +153,8 @@ void Grid::step(int64_t time_us, const int32_t* values, Writer& out) {
     const int64_t t25 = ts1l_[head_ + kCentre];
     const int64_t t26 = ts1l_[head_ + kCentre + 1];
     while (tsrl_ < t26) {
-        const int64_t delta_t = t25 - tsrl_;
-        // Position p lies at t25 + (p - 25) hx; its distance to the instant
-        // is the table index.
-        double weights[kWindow];
-        for (int p = 0; p < kWindow; ++p) {
-            int64_t d = (p - kCentre) * hx_ + delta_t;
-            if (d < 0) d = -d;
-            weights[p] = kernel_->at(d);
-        }
-        write_instant(out, weights);
+        weights_for(t25 - tsrl_);
+        write_instant(out, weights_);
         tsrl_ += hx_;
     }
     head_ = (head_ + 1) % kWindow;
@@ -142,7 +200,7 @@ RegridExit run_regrid(LineReader& in, Writer& out, Writer& err, const RegridOpti
     while (in.next(line)) {
         if (!supported) return unsupported(h, err);
         int64_t t = 0;
-        if (!parse_sample_line(line, ch, s)) {
+        if (!scan_sample_line(line, ch, s)) {
             report(err, "Warning: skipping malformed line %ld: %s\n", {in.line_number(), line});
             continue;
         }

@@ -68,12 +68,17 @@ public:
 
 private:
     void store(int position, int64_t time_us, const int32_t* values);
+    void weights_for(int64_t delta_t);
     void write_instant(Writer& out, const double* weights);
+    template <int Channels>
+    void interpolate(const double* weights, double* values) const;
 
     // A ring of 51 slots kept twice (slot k at k and k + 51), so that the
     // 51 positions always lie in one piece starting at head_.
     int64_t ts1l_[2 * kWindow] = {};
-    int32_t ampx_[3][2 * kWindow] = {};
+    // The amplitudes as read (32-bit), held as doubles: the products of the
+    // sums take them as doubles anyway, and the conversion is exact.
+    double ampx_[3][2 * kWindow] = {};
     int head_ = 0;
     int filled_ = 0;
     int channels_;
@@ -82,6 +87,15 @@ private:
     int64_t hx_ = 0;
     int64_t tsrl_ = 0;
     DateText date_;
+    // The weights of the last distance from the centre line to an instant:
+    // consecutive instants often lie at the same distance.
+    double weights_[kWindow] = {};
+    int64_t weights_delta_ = 0;
+    bool weights_valid_ = false;
+    // The text of the last whole second written.
+    char sec_text_[24] = {};
+    std::size_t sec_len_ = 0;
+    int64_t sec_cached_ = 0;
 };
 
 // The whole run: header line, sample lines, grid lines. Messages go to err.

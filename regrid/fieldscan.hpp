@@ -1,0 +1,77 @@
+// One-pass reading of the whole-integer fields of a text line: the same
+// tokens and the same verdicts as FieldCursor::integer (a whitespace-separated
+// token of an optional sign and decimal digits that fits its type), without
+// scanning each token twice. The text stages read every sample line with it.
+#pragma once
+
+#include <cstdint>
+#include <limits>
+#include <string_view>
+#include <type_traits>
+
+#include "textlines.hpp"
+#include "textparse.hpp"
+
+namespace vorn {
+
+class FieldScan {
+public:
+    explicit FieldScan(std::string_view line) : p_(line.data()), end_(line.data() + line.size()) {}
+
+    template <class T>
+    bool integer(T& v) {
+        static_assert(std::is_signed_v<T>);
+        while (p_ != end_ && is_space(*p_)) ++p_;
+        if (p_ == end_) return false;
+        bool negative = false;
+        if (*p_ == '+') {
+            ++p_;
+        } else if (*p_ == '-') {
+            negative = true;
+            ++p_;
+        }
+        const char* digits = p_;
+        uint64_t acc = 0;
+        while (p_ != end_ && static_cast<unsigned char>(*p_ - '0') < 10) {
+            acc = acc * 10 + static_cast<uint64_t>(*p_ - '0');
+            ++p_;
+        }
+        if (p_ == digits) return false;
+        if (p_ != end_ && !is_space(*p_)) return false;  // the token goes on with something else
+        if (p_ - digits > 19) {
+            // Beyond 19 digits only leading zeros keep the value in range
+            // (any 20 significant digits exceed 64 bits).
+            const char* q = digits;
+            while (q != p_ && *q == '0') ++q;
+            if (p_ - q > 19) return false;
+            acc = 0;
+            for (; q != p_; ++q) acc = acc * 10 + static_cast<uint64_t>(*q - '0');
+        }
+        using U = std::make_unsigned_t<T>;
+        const uint64_t max = static_cast<uint64_t>(std::numeric_limits<T>::max());
+        if (negative) {
+            if (acc > max + 1) return false;
+            v = static_cast<T>(static_cast<U>(0) - static_cast<U>(acc));
+        } else {
+            if (acc > max) return false;
+            v = static_cast<T>(acc);
+        }
+        return true;
+    }
+
+private:
+    const char* p_;
+    const char* end_;
+};
+
+// parse_sample_line with one pass over the line: sample number, ch values,
+// seconds, microseconds; later fields are ignored. ch is 1..3.
+inline bool scan_sample_line(std::string_view line, int ch, SampleLine& s) {
+    FieldScan f(line);
+    if (!f.integer(s.n)) return false;
+    for (int c = 0; c < ch; ++c)
+        if (!f.integer(s.v[c])) return false;
+    return f.integer(s.sec) && f.integer(s.usec);
+}
+
+}  // namespace vorn
