@@ -1,6 +1,7 @@
 #include "sampleout.hpp"
 
 #include <charconv>
+#include <bit>
 #include <cmath>
 #include <cstring>
 
@@ -8,27 +9,29 @@ namespace vornconv {
 
 namespace {
 
-constexpr char kPairs[201] =
-    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
-    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
-    "8081828384858687888990919293949596979899";
-
-inline uint64_t pair(uint32_t v) {
-    uint16_t x;
-    std::memcpy(&x, kPairs + 2 * v, 2);
-    return x;
-}
+// The four decimal digits of every number below 10,000, as one 32-bit word
+// each (the first digit in the lowest byte, the order of bytes in memory).
+struct FourDigits {
+    uint32_t word[10000];
+    constexpr FourDigits() : word() {
+        for (uint32_t v = 0; v < 10000; ++v)
+            word[v] = (0x30u + v / 1000) | (0x30u + v / 100 % 10) << 8 | (0x30u + v / 10 % 10) << 16 |
+                      (0x30u + v % 10) << 24;
+    }
+};
+constexpr FourDigits kFourDigits;
 
 // The eight decimal digits of u < 10^8 as eight characters in one word, the
 // first character in the lowest byte (the order of the bytes in memory).
 inline uint64_t eight_digits(uint32_t u) {
-    const uint32_t hi = u / 10000, lo = u % 10000;
-    return pair(hi / 100) | pair(hi % 100) << 16 | pair(lo / 100) << 32 | pair(lo % 100) << 48;
+    return uint64_t{kFourDigits.word[u / 10000]} | uint64_t{kFourDigits.word[u % 10000]} << 32;
 }
 
 inline int digit_count(uint32_t u) {  // u < 10^8
-    return 1 + (u >= 10) + (u >= 100) + (u >= 1000) + (u >= 10000) + (u >= 100000) + (u >= 1000000) +
-           (u >= 10000000);
+    // bit_width * 1233 / 4096 is log10 rounded down or one below it.
+    static constexpr uint32_t kPow10[9] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000};
+    const int t = (std::bit_width(u | 1u) * 1233) >> 12;
+    return t + 1 - ((u | 1u) < kPow10[t]);
 }
 
 // The digits of u < 10^8 without leading zeros at p, and up to 8 bytes of
@@ -64,6 +67,37 @@ inline char* put_count(char* p, int64_t n) {
     return std::to_chars(p, p + 24, n).ptr;
 }
 
+// The decimal text of a count that goes up by one per line: incrementing
+// the text costs less than converting the number anew.
+class DecimalCounter {
+public:
+    explicit DecimalCounter(int64_t n) {
+        char tmp[24];
+        len_ = static_cast<int>(std::to_chars(tmp, tmp + sizeof tmp, n).ptr - tmp);
+        std::memcpy(text_ + kWidth - len_, tmp, static_cast<std::size_t>(len_));
+    }
+    // Writes the text at p (with up to kWidth bytes of scratch behind it).
+    char* put(char* p) const {
+        std::memcpy(p, text_ + kWidth - len_, kWidth);
+        return p + len_;
+    }
+    void increment() {
+        int i = kWidth - 1;
+        while (text_[i] == '9') text_[i--] = '0';
+        if (i < kWidth - len_) {
+            text_[i] = '1';
+            ++len_;
+        } else {
+            ++text_[i];
+        }
+    }
+
+private:
+    static constexpr int kWidth = 24;
+    char text_[2 * kWidth] = {};  // digits right-aligned at kWidth; scratch behind
+    int len_ = 0;
+};
+
 }  // namespace
 
 SampleSink::SampleSink(vorn::Writer& w) : w_(w), buf_(new char[kHandOff + kSlack]) {}
@@ -78,13 +112,35 @@ void SampleSink::untimed_run(int64_t first, const int32_t* values, int ch, int64
     char* const base = buf_.get();
     char* const limit = base + kHandOff;
     char* p = base + pos_;
+    if (first < 0) {  // cannot happen in a run, but stays correct
+        for (int64_t k = 0; k < count; ++k) {
+            if (p > limit) {
+                pos_ = static_cast<std::size_t>(p - base);
+                sync();
+                p = base;
+            }
+            p = put_count(p, first + k);
+            *p++ = ' ';
+            for (int c = 0; c < ch; ++c) {
+                p = put_int(p, values[c]);
+                *p++ = ' ';
+            }
+            std::memcpy(p, "-1 0\n", 5);
+            p += 5;
+            values += ch;
+        }
+        pos_ = static_cast<std::size_t>(p - base);
+        return;
+    }
+    DecimalCounter number(first);
     for (int64_t k = 0; k < count; ++k) {
         if (p > limit) {
             pos_ = static_cast<std::size_t>(p - base);
             sync();
             p = base;
         }
-        p = put_count(p, first + k);
+        p = number.put(p);
+        number.increment();
         *p++ = ' ';
         for (int c = 0; c < ch; ++c) {
             p = put_int(p, values[c]);
