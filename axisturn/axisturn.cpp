@@ -1,5 +1,8 @@
 #include "axisturn.hpp"
 
+#include <charconv>
+
+#include "fieldscan.hpp"
 #include "format.hpp"
 #include "textlines.hpp"
 #include "textparse.hpp"
@@ -8,7 +11,7 @@
 namespace vorn::axisturn {
 
 bool parse_grid_line(std::string_view line, int channels, GridLine& g) {
-    FieldCursor f(line);
+    FieldScan f(line);
     if (!f.integer(g.ts2) || !f.integer(g.tmks2)) return false;
     for (int c = 0; c < channels; ++c)
         if (!f.integer(g.ampx[c])) return false;
@@ -16,15 +19,18 @@ bool parse_grid_line(std::string_view line, int channels, GridLine& g) {
 }
 
 void write_grid_line(Writer& out, const GridLine& g, int channels) {
-    out.num(g.ts2);
-    out.put(' ');
-    out.num(g.tmks2);
-    out.put(' ');
-    for (int c = 0; c < channels; ++c) {
-        out.num(g.ampx[c]);
-        out.put(' ');
+    // Built in one piece: 20 + 11 characters of time, 11 per value, spaces.
+    char line[96];
+    char* p = std::to_chars(line, line + sizeof line, g.ts2).ptr;
+    *p++ = ' ';
+    p = std::to_chars(p, line + sizeof line, g.tmks2).ptr;
+    *p++ = ' ';
+    for (int c = 0; c < channels && c < 3; ++c) {
+        p = std::to_chars(p, line + sizeof line, g.ampx[c]).ptr;
+        *p++ = ' ';
     }
-    out.put('\n');
+    *p++ = '\n';
+    out.put(std::string_view(line, static_cast<std::size_t>(p - line)));
 }
 
 AxisturnExit run_axisturn(LineReader& in, Writer& out, Writer& err) {

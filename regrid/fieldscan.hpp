@@ -4,7 +4,12 @@
 // scanning each token twice. The text stages read every sample line with it.
 #pragma once
 
+#if __BYTE_ORDER__ != __ORDER_LITTLE_ENDIAN__
+#error "FieldScan reads eight digits at a time in little-endian order"
+#endif
+
 #include <cstdint>
+#include <cstring>
 #include <limits>
 #include <string_view>
 #include <type_traits>
@@ -32,6 +37,17 @@ public:
         }
         const char* digits = p_;
         uint64_t acc = 0;
+        // Eight bytes at a time where the line has them: the run of leading
+        // digits and its value without a branch per digit.
+        while (end_ - p_ >= 8) {
+            uint64_t chunk;
+            std::memcpy(&chunk, p_, 8);
+            const int n = leading_digits(chunk);
+            if (n == 0) break;
+            acc = acc * kPow10[n] + eight_digits(chunk << (8 * (8 - n)));
+            p_ += n;
+            if (n < 8) break;
+        }
         while (p_ != end_ && static_cast<unsigned char>(*p_ - '0') < 10) {
             acc = acc * 10 + static_cast<uint64_t>(*p_ - '0');
             ++p_;
@@ -60,6 +76,27 @@ public:
     }
 
 private:
+    static constexpr uint64_t kPow10[9] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000};
+
+    // Number of digit bytes at the start (lowest addresses) of chunk, 0..8.
+    // A byte is a digit when, xor '0', its high nibble is 0 and its low
+    // nibble plus 6 stays below 16. A carry out of a non-digit byte can only
+    // change later bytes, so the first non-digit byte is found exactly.
+    static int leading_digits(uint64_t chunk) {
+        const uint64_t t = chunk ^ 0x3030303030303030ULL;
+        const uint64_t bad = (t | (t + 0x0606060606060606ULL)) & 0xF0F0F0F0F0F0F0F0ULL;
+        if (bad == 0) return 8;
+        return __builtin_ctzll(bad) / 8;
+    }
+    // The value of eight digit bytes, the first at the lowest address
+    // (leading '\0' bytes read as zeros).
+    static uint64_t eight_digits(uint64_t chunk) {
+        uint64_t v = chunk & 0x0F0F0F0F0F0F0F0FULL;
+        v = (v * 10 + (v >> 8)) & 0x00FF00FF00FF00FFULL;
+        v = (v * 100 + (v >> 16)) & 0x0000FFFF0000FFFFULL;
+        return (v * 10000 + (v >> 32)) & 0x00000000FFFFFFFFULL;
+    }
+
     const char* p_;
     const char* end_;
 };

@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstring>
 #include <optional>
 
 #include "fieldscan.hpp"
@@ -45,9 +46,10 @@ int32_t round_half_away(double v) {
 // ---- Grid -----------------------------------------------------------------
 
 void Grid::store(int position, int64_t time_us, const int32_t* values) {
-    const int slot = (head_ + position) % kWindow;
-    ts1l_[slot] = ts1l_[slot + kWindow] = time_us;
-    for (int c = 0; c < channels_; ++c) ampx_[c][slot] = ampx_[c][slot + kWindow] = static_cast<double>(values[c]);
+    const int slot = (head_ + position) % kRing;
+    ts1l_[slot] = ts1l_[slot + kRing] = time_us;
+    for (int c = 0; c < channels_; ++c)
+        ampx_[slot][c] = ampx_[slot + kRing][c] = static_cast<double>(values[c]);
 }
 
 void Grid::fill(int64_t time_us, const int32_t* values) {
@@ -63,44 +65,109 @@ void Grid::begin(const KernelTable& kernel) {
     tsrl_ = first_instant(ts1l_[head_ + kCentre], hx_);
 }
 
-// Each channel's value is the sum over p = 0..50, in ascending p, of
-// amplitude times weight, from 0. The channels are summed side by side; each
-// sum keeps its own order of operations.
-template <int Channels>
-void Grid::interpolate(const double* weights, double* values) const {
-    double acc[Channels];
-    const double* a[Channels];
-    for (int c = 0; c < Channels; ++c) {
-        acc[c] = 0.0;
-        a[c] = ampx_[c] + head_;
+void Grid::weights_for(int64_t delta_t, double* weights) {
+    // Position p lies at t25 + (p - 25) hx; its distance to the instant is
+    // the table index.
+    const int64_t reach = (kTableSpan - kHalfTaps) * hx_;
+    if (delta_t >= -reach && delta_t <= reach) {
+        // Every distance lies within the filled table: no range check.
+        for (int p = 0; p < kWindow; ++p) {
+            int64_t d = (p - kCentre) * hx_ + delta_t;
+            d = d < 0 ? -d : d;
+            weights[p] = kernel_->coeff(d);
+        }
+    } else {
+        for (int p = 0; p < kWindow; ++p) {
+            int64_t d = (p - kCentre) * hx_ + delta_t;
+            if (d < 0) d = -d;
+            weights[p] = kernel_->at(d);
+        }
     }
-    for (int p = 0; p < kWindow; ++p)
-        for (int c = 0; c < Channels; ++c) acc[c] += a[c][p] * weights[p];
-    for (int c = 0; c < Channels; ++c) values[c] = acc[c];
 }
 
-void Grid::write_instant(Writer& out, const double* weights) {
-    double values[3] = {0.0, 0.0, 0.0};
-    switch (channels_) {
-    case 1: interpolate<1>(weights, values); break;
-    case 2: interpolate<2>(weights, values); break;
-    default: interpolate<3>(weights, values); break;
+namespace {
+// Two doubles side by side: each lane is added and multiplied on its own,
+// with the same rounding as single doubles.
+typedef double Pair __attribute__((vector_size(16)));
+inline Pair load_pair(const double* p) {
+    Pair v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+}  // namespace
+
+// Each channel's value is the sum over p = 0..50, in ascending p, of
+// amplitude times weight, from 0. The channels of Count instants are summed
+// side by side, two channels to a pair; each sum keeps its own order of
+// operations.
+template <int Count>
+void Grid::interpolate(const Pending* pending, double (*values)[4]) const {
+    Pair lo[Count];
+    Pair hi[Count];
+    const double* a[Count];
+    const double* w[Count];
+    for (int k = 0; k < Count; ++k) {
+        lo[k] = Pair{0.0, 0.0};
+        hi[k] = Pair{0.0, 0.0};
+        a[k] = ampx_[pending[k].head];
+        w[k] = weights_[&pending[k] - pending_];
     }
-    const int64_t sec = tsrl_ / 1000000;
-    const int64_t usec = tsrl_ % 1000000;
+    for (int p = 0; p < kWindow; ++p) {
+        for (int k = 0; k < Count; ++k) {
+            const Pair weight = {w[k][p], w[k][p]};
+            const double* amp = a[k] + 4 * p;
+            lo[k] += load_pair(amp) * weight;
+            hi[k] += load_pair(amp + 2) * weight;
+        }
+    }
+    for (int k = 0; k < Count; ++k) {
+        values[k][0] = lo[k][0];
+        values[k][1] = lo[k][1];
+        values[k][2] = hi[k][0];
+        values[k][3] = hi[k][1];
+    }
+}
+
+void Grid::compute_pending(Writer& out) {
+    if (npending_ == 0) return;
+    double values[kBatch][4] = {};
+    static_assert(kBatch == 4);
+    switch (npending_) {
+    case 4: interpolate<4>(pending_, values); break;
+    case 3: interpolate<3>(pending_, values); break;
+    case 2: interpolate<2>(pending_, values); break;
+    default: interpolate<1>(pending_, values); break;
+    }
+    for (int k = 0; k < npending_; ++k) write_instant(out, pending_[k].tsrl, values[k]);
+    npending_ = 0;
+}
+
+void Grid::finish(Writer& out) {
+    compute_pending(out);
+    flush_block(out);
+}
+
+void Grid::write_instant(Writer& out, int64_t tsrl, const double* values) {
+    const int64_t sec = tsrl / 1000000;
+    const int64_t usec = tsrl % 1000000;
+    // The whole line is built in place in the grid's own output block.
+    if (sizeof block_ - block_len_ < kMaxLine) flush_block(out);
+    char* const line = block_ + block_len_;
+    char* p = line;
     if (calendar_) {
-        out.put(date_.of(sec));
+        const std::string_view date = date_.of(sec);
+        const std::size_t n = date.size() < 64 ? date.size() : 64;
+        std::memcpy(p, date.data(), n);
+        p += n;
     } else {
         if (sec != sec_cached_ || sec_len_ == 0) {
             sec_len_ = static_cast<std::size_t>(std::to_chars(sec_text_, sec_text_ + sizeof sec_text_, sec).ptr - sec_text_);
             sec_cached_ = sec;
         }
-        out.put(std::string_view(sec_text_, sec_len_));
+        std::memcpy(p, sec_text_, sec_len_);
+        p += sec_len_;
     }
-    // " %6ld " with the microseconds, then " %d" per channel: built in one
-    // piece and written at once.
-    char line[96];
-    char* p = line;
+    // " %6ld " with the microseconds, then " %d" per channel.
     *p++ = ' ';
     if (usec >= 0 && usec < 1000000) {
         int64_t u = usec;
@@ -119,45 +186,40 @@ void Grid::write_instant(Writer& out, const double* weights) {
     *p++ = ' ';
     for (int c = 0; c < channels_; ++c) {
         *p++ = ' ';
-        p = std::to_chars(p, line + sizeof line, round_half_away(values[c])).ptr;
+        p = std::to_chars(p, line + kMaxLine, round_half_away(values[c])).ptr;
     }
     *p++ = '\n';
-    out.put(std::string_view(line, static_cast<std::size_t>(p - line)));
+    block_len_ += static_cast<std::size_t>(p - line);
 }
 
-void Grid::weights_for(int64_t delta_t) {
-    if (delta_t == weights_delta_ && weights_valid_) return;
-    // Position p lies at t25 + (p - 25) hx; its distance to the instant is
-    // the table index.
-    const int64_t reach = (kTableSpan - kHalfTaps) * hx_;
-    if (delta_t >= -reach && delta_t <= reach) {
-        // Every distance lies within the filled table: no range check.
-        for (int p = 0; p < kWindow; ++p) {
-            int64_t d = (p - kCentre) * hx_ + delta_t;
-            d = d < 0 ? -d : d;
-            weights_[p] = kernel_->coeff(d);
-        }
-    } else {
-        for (int p = 0; p < kWindow; ++p) {
-            int64_t d = (p - kCentre) * hx_ + delta_t;
-            if (d < 0) d = -d;
-            weights_[p] = kernel_->at(d);
-        }
-    }
-    weights_delta_ = delta_t;
-    weights_valid_ = true;
+void Grid::flush_block(Writer& out) {
+    out.put(std::string_view(block_, block_len_));
+    block_len_ = 0;
 }
 
 void Grid::step(int64_t time_us, const int32_t* values, Writer& out) {
+    // The new line's slot must not lie in a pending instant's window.
+    if (npending_ > 0 && (head_ - pending_[0].head + kRing) % kRing >= kRing - kWindow) compute_pending(out);
     store(kWindow - 1, time_us, values);
     const int64_t t25 = ts1l_[head_ + kCentre];
+    static_assert(sizeof ampx_[0] == 4 * sizeof(double));
     const int64_t t26 = ts1l_[head_ + kCentre + 1];
     while (tsrl_ < t26) {
-        weights_for(t25 - tsrl_);
-        write_instant(out, weights_);
+        if (npending_ == kBatch) compute_pending(out);
+        Pending& e = pending_[npending_];
+        e.tsrl = tsrl_;
+        e.delta_t = t25 - tsrl_;
+        e.head = head_;
+        double* w = weights_[npending_];
+        if (npending_ > 0 && pending_[npending_ - 1].delta_t == e.delta_t) {
+            for (int p = 0; p < kWindow; ++p) w[p] = weights_[npending_ - 1][p];
+        } else {
+            weights_for(e.delta_t, w);
+        }
+        ++npending_;
         tsrl_ += hx_;
     }
-    head_ = (head_ + 1) % kWindow;
+    head_ = (head_ + 1) % kRing;
 }
 
 // ---- The run --------------------------------------------------------------
@@ -205,11 +267,13 @@ RegridExit run_regrid(LineReader& in, Writer& out, Writer& err, const RegridOpti
             continue;
         }
         if (s.n == -1) {
+            grid.finish(out);
             write_error_line(out, h.CH_NUM);
             report(err, "%s ERROR: No useful data in regrid!\n", {program_name()});
             return RegridExit::no_useful_data;
         }
         if (s.sec < 0) {
+            grid.finish(out);
             write_error_line(out, h.CH_NUM);
             report(err, "%s ERROR: sample line %ld has no time\n", {program_name(), in.line_number()});
             return RegridExit::no_useful_data;
@@ -229,6 +293,7 @@ RegridExit run_regrid(LineReader& in, Writer& out, Writer& err, const RegridOpti
         }
         grid.step(t, s.v, out);
     }
+    grid.finish(out);
     // Fewer than 50 sample lines: the rate is still checked.
     if (lines < kFillLines && rate_in_range && hx > kMaxHx) {
         if (!supported) return unsupported(h, err);

@@ -54,8 +54,14 @@ int32_t round_half_away(double v);
 
 // The sliding window of 51 lines and the grid instants. Lines 1 to 50 fill
 // positions 0 to 49 (fill); begin() places the first instant; from the 51st
-// line on, step() puts each line at position 50, writes every instant before
+// line on, step() puts each line at position 50, takes every instant before
 // the time at position 26 and slides the window by one line.
+//
+// The instants are computed a few at a time: each value is a chain of 51
+// dependent additions, and the chains of several instants (and channels)
+// run side by side. Every sum keeps its own order of operations, so the
+// values are the same as one instant at a time. finish() writes the
+// instants still pending; call it before anything else goes to the output.
 class Grid {
 public:
     Grid(int channels, bool calendar) : channels_(channels), calendar_(calendar) {}
@@ -63,22 +69,38 @@ public:
     void fill(int64_t time_us, const int32_t* values);
     void begin(const KernelTable& kernel);
     void step(int64_t time_us, const int32_t* values, Writer& out);
+    void finish(Writer& out);
 
     int64_t next_instant() const { return tsrl_; }
 
-private:
-    void store(int position, int64_t time_us, const int32_t* values);
-    void weights_for(int64_t delta_t);
-    void write_instant(Writer& out, const double* weights);
-    template <int Channels>
-    void interpolate(const double* weights, double* values) const;
+    // Lines kept in the ring: the window and the lines since the oldest
+    // pending instant's window.
+    static constexpr int kRing = 64;
+    // Instants computed together.
+    static constexpr int kBatch = 4;
 
-    // A ring of 51 slots kept twice (slot k at k and k + 51), so that the
-    // 51 positions always lie in one piece starting at head_.
-    int64_t ts1l_[2 * kWindow] = {};
-    // The amplitudes as read (32-bit), held as doubles: the products of the
-    // sums take them as doubles anyway, and the conversion is exact.
-    double ampx_[3][2 * kWindow] = {};
+private:
+    struct Pending {
+        int64_t tsrl;     // the instant
+        int64_t delta_t;  // time at the centre minus the instant
+        int head;         // ring index of window position 0
+    };
+
+    void store(int position, int64_t time_us, const int32_t* values);
+    void weights_for(int64_t delta_t, double* weights);
+    void compute_pending(Writer& out);
+    template <int Count>
+    void interpolate(const Pending* pending, double (*values)[4]) const;
+    void write_instant(Writer& out, int64_t tsrl, const double* values);
+    void flush_block(Writer& out);
+
+    // A ring of kRing slots kept twice (slot k at k and k + kRing), so that
+    // the 51 positions from any head lie in one piece.
+    int64_t ts1l_[2 * kRing] = {};
+    // The amplitudes as read (32-bit), held as doubles (the products of the
+    // sums take them as doubles anyway, and the conversion is exact): the
+    // channels of one line side by side, with room for a fourth.
+    alignas(16) double ampx_[2 * kRing][4] = {};
     int head_ = 0;
     int filled_ = 0;
     int channels_;
@@ -87,11 +109,17 @@ private:
     int64_t hx_ = 0;
     int64_t tsrl_ = 0;
     DateText date_;
-    // The weights of the last distance from the centre line to an instant:
-    // consecutive instants often lie at the same distance.
-    double weights_[kWindow] = {};
-    int64_t weights_delta_ = 0;
-    bool weights_valid_ = false;
+    Pending pending_[kBatch] = {};
+    int npending_ = 0;
+    // The weights of each pending instant; consecutive instants often lie at
+    // the same distance from their centre line and share them.
+    double weights_[kBatch][kWindow] = {};
+    // Grid lines waiting to go to the writer (a line is at most kMaxLine
+    // bytes: a 64-character date or 20-digit seconds, 20 for the
+    // microseconds, 12 per value).
+    static constexpr std::size_t kMaxLine = 160;
+    char block_[1 << 16];
+    std::size_t block_len_ = 0;
     // The text of the last whole second written.
     char sec_text_[24] = {};
     std::size_t sec_len_ = 0;
