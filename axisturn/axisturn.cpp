@@ -21,12 +21,12 @@ bool parse_grid_line(std::string_view line, int channels, GridLine& g) {
 void write_grid_line(Writer& out, const GridLine& g, int channels) {
     // Built in one piece: 20 + 11 characters of time, 11 per value, spaces.
     char line[96];
-    char* p = std::to_chars(line, line + sizeof line, g.ts2).ptr;
+    char* p = put_decimal(line, g.ts2);
     *p++ = ' ';
-    p = std::to_chars(p, line + sizeof line, g.tmks2).ptr;
+    p = put_decimal(p, g.tmks2);
     *p++ = ' ';
     for (int c = 0; c < channels && c < 3; ++c) {
-        p = std::to_chars(p, line + sizeof line, g.ampx[c]).ptr;
+        p = put_decimal(p, g.ampx[c]);
         *p++ = ' ';
     }
     *p++ = '\n';

@@ -8,6 +8,7 @@
 #error "FieldScan reads eight digits at a time in little-endian order"
 #endif
 
+#include <charconv>
 #include <cstdint>
 #include <cstring>
 #include <limits>
@@ -100,6 +101,15 @@ private:
     const char* p_;
     const char* end_;
 };
+
+// Writes v in decimal at p (at most 20 characters for 64 bits) and returns
+// the end; for lines built in a local buffer of known size.
+template <class T>
+inline char* put_decimal(char* p, T v) {
+    static_assert(sizeof(T) <= 8);
+    const std::to_chars_result r = std::to_chars(p, p + 20, v);
+    return r.ec == std::errc() ? r.ptr : p;
+}
 
 // parse_sample_line with one pass over the line: sample number, ch values,
 // seconds, microseconds; later fields are ignored. ch is 1..3.

@@ -41,15 +41,15 @@ SplitTime split_seconds(double t) {
 void Filler::write_line(Writer& out, int64_t n, const int32_t* values, int64_t sec, int64_t usec) {
     // Built in one piece: three 20-digit numbers, 11 per value, spaces.
     char line[112];
-    char* p = std::to_chars(line, line + sizeof line, n).ptr;
+    char* p = put_decimal(line, n);
     *p++ = ' ';
     for (int c = 0; c < channels_ && c < 3; ++c) {
-        p = std::to_chars(p, line + sizeof line, values[c]).ptr;
+        p = put_decimal(p, values[c]);
         *p++ = ' ';
     }
-    p = std::to_chars(p, line + sizeof line, sec).ptr;
+    p = put_decimal(p, sec);
     *p++ = ' ';
-    p = std::to_chars(p, line + sizeof line, usec).ptr;
+    p = put_decimal(p, usec);
     *p++ = '\n';
     out.put(std::string_view(line, static_cast<std::size_t>(p - line)));
 }
