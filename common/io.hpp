@@ -55,6 +55,15 @@ public:
     // "%.<precision>f" ("%lf" is precision 6).
     void fixed(double v, int precision);
 
+    // Formatting straight into the buffer, for the hottest lines: room(n)
+    // returns where at least n bytes (n at most the capacity) may be written;
+    // advance(end) then takes what was written up to end.
+    char* room(std::size_t n) {
+        reserve(n);
+        return buf_.data() + pos_;
+    }
+    void advance(const char* end) { pos_ = static_cast<std::size_t>(end - buf_.data()); }
+
     void flush();
     std::size_t pending() const { return pos_; }
 

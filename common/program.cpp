@@ -2,8 +2,6 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace vorn {
@@ -16,11 +14,6 @@ void start_program(const char* argv0) {
     if (argv0 != nullptr) g_name = argv0;
     // Every calendar conversion of the run is UTC.
     ::setenv("TZ", "GMT", 1);
-    // Output into a pipe goes in large writes: a larger pipe lets the reader
-    // and the writer wake each other less often. Where the system refuses,
-    // the pipe keeps its size.
-    struct stat st;
-    if (::fstat(STDOUT_FILENO, &st) == 0 && S_ISFIFO(st.st_mode)) ::fcntl(STDOUT_FILENO, F_SETPIPE_SZ, 1 << 20);
 }
 
 std::string_view program_name() { return g_name; }

@@ -67,10 +67,12 @@ public:
     std::string_view token(int64_t k) const;
 
     // Calls f(name, value) for the pairs k = 0 .. separators()/2: token 2k
-    // is the name, token 2k+1 the value.
+    // is the name, token 2k+1 the value. Pairs beyond the tokens kept have
+    // empty names, which name nothing: they are not visited.
     template <class F>
     void for_each_pair(F&& f) const {
-        for (int64_t k = 0; k <= separators_ / 2; ++k) f(token(2 * k), token(2 * k + 1));
+        const int64_t last = separators_ / 2 < int64_t{kMaxTokens} / 2 ? separators_ / 2 : int64_t{kMaxTokens} / 2;
+        for (int64_t k = 0; k <= last; ++k) f(token(2 * k), token(2 * k + 1));
     }
 
 private:

@@ -28,11 +28,7 @@ bool Converter::read_header(int& first_type) {
     return true;
 }
 
-ConvStatus Converter::run() {
-    const ConvStatus status = convert();
-    sink_.sync();
-    return status;
-}
+ConvStatus Converter::run() { return convert(); }
 
 ConvStatus Converter::convert() {
     int type = 0;
@@ -143,6 +139,7 @@ Converter::Flow Converter::sample_blocks(bool tagged) {
     const auto need = static_cast<std::size_t>(4 * ch_);
     uint8_t spare[12];
     for (;;) {
+        if (!o_.diag && fast_samples(tagged)) return Flow::read_next;
         if (tagged) sample_tag_ = ibuf_;
         const uint8_t* p;
         if (in_.available() >= need) {
@@ -163,6 +160,68 @@ Converter::Flow Converter::sample_blocks(bool tagged) {
         }
         return Flow::read_next;
     }
+}
+
+// The common case of the loop above, for the bulk of a recording: while the
+// input buffer holds a whole block and the type byte after it, the buffer has
+// room and no warning is due, blocks are decoded without further checks.
+// Returns true when it stopped at a type byte that is not a sample block
+// (left unread); false when the general path must take the next block
+// (whose type byte, 0x80 or 0x90, has been consumed, tagged telling which).
+namespace {
+
+// Decodes consecutive sample blocks of ch channels from p while p < last
+// (the block and the type byte after it lie before the end) and fewer than
+// count have been stored at d. Returns the bytes taken; stops before a type
+// byte that is not 0x80 or 0x90 (stopped set), or after the type byte of the
+// next sample block (tagged tells which).
+template <int ch>
+std::size_t decode_run(const uint8_t* const start, const uint8_t* const last, int32_t* d, int64_t count,
+                       int64_t first, bool& tagged, int64_t& tag, int64_t& stored, bool& stopped) {
+    constexpr std::size_t need = 4 * ch;
+    const uint8_t* p = start;
+    int64_t i = 0;
+    while (p < last && i < count) {
+        if (tagged) tag = first + i;
+        for (int c = 0; c < ch; ++c) d[c] = vorn::sample24(p[4 * c], p[4 * c + 1], p[4 * c + 2], p[4 * c + 3]);
+        d += ch;
+        ++i;
+        const uint8_t next = p[need];
+        if (next != 0x80 && next != 0x90) {
+            p += need;  // the type byte stays unread
+            stopped = true;
+            break;
+        }
+        p += need + 1;
+        tagged = next == 0x90;
+    }
+    stored = i;
+    return static_cast<std::size_t>(p - start);
+}
+
+}  // namespace
+
+bool Converter::fast_samples(bool& tagged) {
+    const auto need = static_cast<std::size_t>(4 * ch_);
+    const std::size_t avail = in_.available();
+    const uint8_t* const start = in_.data();
+    const uint8_t* const last = start + (avail > need ? avail - need - 1 : 0);
+    int64_t limit = next_check_ - 1;
+    if (buf_->capacity() < limit) limit = buf_->capacity();
+    if (ibuf_ >= limit) return false;
+    int32_t* d = buf_->at(ibuf_);
+    bool stopped = false;
+    int64_t stored = 0;
+    std::size_t taken;
+    switch (ch_) {
+        case 1: taken = decode_run<1>(start, last, d, limit - ibuf_, ibuf_, tagged, sample_tag_, stored, stopped); break;
+        case 2: taken = decode_run<2>(start, last, d, limit - ibuf_, ibuf_, tagged, sample_tag_, stored, stopped); break;
+        default: taken = decode_run<3>(start, last, d, limit - ibuf_, ibuf_, tagged, sample_tag_, stored, stopped); break;
+    }
+    ibuf_ += stored;
+    nsample_ += stored;
+    in_.consume(taken);
+    return stopped;
 }
 
 // The buffer limit and the warnings on long stretches without a valid tag.
@@ -193,7 +252,6 @@ void Converter::reset_check() {
 // are lost. A run that has written its header line closes its output with
 // the error line, so that the stages after it stop too.
 void Converter::buffer_failure(bool full) {
-    sink_.sync();
     if (header_line_written_) vorn::write_error_line(out_, ch_);
     if (full)
         format_to(err_,
@@ -231,12 +289,10 @@ Converter::Flow Converter::gps_block() {
     }
     m.read_fields(gps);
     if (o_.gps_string_only) {
-        sink_.sync();
         write_gps_string_line(out_, gps, m.temperature(), m.elevation(), m.t_new());
     }
     m.check_offset(err_);
     if (!have_shift) {
-        sink_.sync();
         vorn::write_error_line(out_, ch_);
         format_to(err_, "%s ERROR: no t shift after GPS string, data stream not valid\n", {program_});
         status_ = ConvStatus::no_time_shift;
@@ -247,7 +303,6 @@ Converter::Flow Converter::gps_block() {
 
     const vorn::SplitTime f1 = vorn::split_time(m.f1());
     if (o_.diag) {
-        sink_.sync();
         write_diagnostic_line(out_, gps, m.t_new(), f1, m.own_time(), count, nsample_, m.not_valid() ? 1 : 0);
     }
     if (!valid)
@@ -307,7 +362,6 @@ Converter::Flow Converter::status_block() {
         const vorn::CivilTime& own = model_->own_time();
         format_to(err_, "ERROR: VORN buffer overrun detected, conversion aborted! : %ld %4d-%02d-%02dT%02d:%02d:%02d\n",
                   {nsample_, own.tm_year + 1900, own.tm_mon + 1, own.tm_mday, own.tm_hour, own.tm_min, own.tm_sec});
-        sink_.sync();
         vorn::write_error_line(out_, ch_);
         status_ = ConvStatus::buffer_overrun;
         return Flow::failed;
@@ -397,7 +451,6 @@ void Converter::data_beyond_gps() {
 void Converter::end_of_run() {
     if (o_.data_beyond_gps) data_beyond_gps();
     if (!stream_written_ && !o_.gps_string_only && !o_.gps_t_only) {
-        sink_.sync();
         vorn::write_error_line(out_, ch_);
         format_to(err_, "%s ERROR: No useful data in vornconv! Check if input are actually VORN files\n", {program_});
         err_.flush();

@@ -67,6 +67,7 @@ private:
     bool read_header(int& first_type);
     Flow sample_blocks(bool tagged);
     bool store_sample(const uint8_t* bytes);
+    bool fast_samples(bool& tagged);
     bool check_count();
     void reset_check();
     Flow gps_block();
@@ -109,7 +110,7 @@ private:
     std::unique_ptr<TagModel> model_;
     AuxOutput aux_;
     vorn::DateText date_;
-    SampleSink sink_;  // sample lines; sync before anything else goes to out_
+    SampleSink sink_;  // sample lines, straight into out_
 };
 
 }  // namespace vornconv

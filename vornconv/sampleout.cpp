@@ -1,7 +1,6 @@
 #include "sampleout.hpp"
 
 #include <charconv>
-#include <bit>
 #include <cmath>
 #include <cstring>
 
@@ -11,37 +10,35 @@ namespace {
 
 // The four decimal digits of every number below 10,000, as one 32-bit word
 // each (the first digit in the lowest byte, the order of bytes in memory).
+// Beside each word, the number of digits of the number without leading zeros.
 struct FourDigits {
     uint32_t word[10000];
-    constexpr FourDigits() : word() {
-        for (uint32_t v = 0; v < 10000; ++v)
+    uint8_t length[10000];
+    constexpr FourDigits() : word(), length() {
+        for (uint32_t v = 0; v < 10000; ++v) {
             word[v] = (0x30u + v / 1000) | (0x30u + v / 100 % 10) << 8 | (0x30u + v / 10 % 10) << 16 |
                       (0x30u + v % 10) << 24;
+            length[v] = static_cast<uint8_t>(v >= 1000 ? 4 : v >= 100 ? 3 : v >= 10 ? 2 : 1);
+        }
     }
 };
 constexpr FourDigits kFourDigits;
-
-// The eight decimal digits of u < 10^8 as eight characters in one word, the
-// first character in the lowest byte (the order of the bytes in memory).
-inline uint64_t eight_digits(uint32_t u) {
-    return uint64_t{kFourDigits.word[u / 10000]} | uint64_t{kFourDigits.word[u % 10000]} << 32;
-}
-
-inline int digit_count(uint32_t u) {  // u < 10^8
-    // bit_width * 1233 / 4096 is log10 rounded down or one below it.
-    static constexpr uint32_t kPow10[9] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000};
-    const int t = (std::bit_width(u | 1u) * 1233) >> 12;
-    return t + 1 - ((u | 1u) < kPow10[t]);
-}
 
 // The digits of u < 10^8 without leading zeros at p, and up to 8 bytes of
 // scratch behind them. The digits are built in a register and stored with
 // one write, so no load has to wait for smaller stores.
 inline char* put_small(char* p, uint32_t u) {
-    const int n = digit_count(u);
-    const uint64_t w = eight_digits(u) >> (8 * (8 - n));
+    if (u < 10000) {
+        const uint32_t n = kFourDigits.length[u];
+        const uint32_t w = kFourDigits.word[u] >> (8 * (4 - n));
+        std::memcpy(p, &w, 4);
+        return p + n;
+    }
+    const uint32_t hi = u / 10000, lo = u % 10000;
+    const uint32_t n = kFourDigits.length[hi];
+    const uint64_t w = uint64_t{kFourDigits.word[hi] >> (8 * (4 - n))} | uint64_t{kFourDigits.word[lo]} << (8 * n);
     std::memcpy(p, &w, 8);
-    return p + n;
+    return p + n + 4;
 }
 
 // "%d" of v at p, with scratch behind the digits.
@@ -53,18 +50,6 @@ inline char* put_int(char* p, int32_t v) {
     }
     if (u < 100000000u) return put_small(p, u);
     return std::to_chars(p, p + 12, u).ptr;
-}
-
-// "%ld" of a sample number n >= 0, with scratch behind the digits.
-inline char* put_count(char* p, int64_t n) {
-    if (n >= 0 && n < 100000000) return put_small(p, static_cast<uint32_t>(n));
-    if (n >= 0 && n < 10000000000000000) {
-        p = put_small(p, static_cast<uint32_t>(n / 100000000));
-        const uint64_t w = eight_digits(static_cast<uint32_t>(n % 100000000));
-        std::memcpy(p, &w, 8);
-        return p + 8;
-    }
-    return std::to_chars(p, p + 24, n).ptr;
 }
 
 // The decimal text of a count that goes up by one per line: incrementing
@@ -100,45 +85,16 @@ private:
 
 }  // namespace
 
-SampleSink::SampleSink(vorn::Writer& w) : w_(w), buf_(new char[kHandOff + kSlack]) {}
 
-void SampleSink::sync() {
-    if (pos_ == 0) return;
-    w_.put(std::string_view(buf_.get(), pos_));
-    pos_ = 0;
-}
 
-void SampleSink::untimed_run(int64_t first, const int32_t* values, int ch, int64_t count) {
-    char* const base = buf_.get();
-    char* const limit = base + kHandOff;
-    char* p = base + pos_;
-    if (first < 0) {  // cannot happen in a run, but stays correct
-        for (int64_t k = 0; k < count; ++k) {
-            if (p > limit) {
-                pos_ = static_cast<std::size_t>(p - base);
-                sync();
-                p = base;
-            }
-            p = put_count(p, first + k);
-            *p++ = ' ';
-            for (int c = 0; c < ch; ++c) {
-                p = put_int(p, values[c]);
-                *p++ = ' ';
-            }
-            std::memcpy(p, "-1 0\n", 5);
-            p += 5;
-            values += ch;
-        }
-        pos_ = static_cast<std::size_t>(p - base);
-        return;
-    }
-    DecimalCounter number(first);
-    for (int64_t k = 0; k < count; ++k) {
-        if (p > limit) {
-            pos_ = static_cast<std::size_t>(p - base);
-            sync();
-            p = base;
-        }
+namespace {
+
+// Untimed sample lines of ch channels into the block at p, until count lines
+// are written or p passes limit. Returns the lines written.
+template <int ch>
+int64_t untimed_lines(char*& p, const char* limit, DecimalCounter& number, const int32_t*& values, int64_t count) {
+    int64_t k = 0;
+    for (; k < count && p <= limit; ++k) {
         p = number.put(p);
         number.increment();
         *p++ = ' ';
@@ -150,13 +106,34 @@ void SampleSink::untimed_run(int64_t first, const int32_t* values, int ch, int64
         p += 5;
         values += ch;
     }
-    pos_ = static_cast<std::size_t>(p - base);
+    return k;
+}
+
+}  // namespace
+
+namespace {
+// Bytes taken from the writer at a time for a run of lines, and the most one
+// line with its scratch can need (24-byte counter, 3 values of 12, the time).
+constexpr std::size_t kChunk = std::size_t{64} << 10;
+constexpr std::size_t kLineMax = 256;
+}  // namespace
+
+void SampleSink::untimed_run(int64_t first, const int32_t* values, int ch, int64_t count) {
+    DecimalCounter number(first < 0 ? 0 : first);
+    while (count > 0) {
+        char* p = w_.room(kChunk);
+        const char* const limit = p + (kChunk - kLineMax);
+        switch (ch) {
+            case 1: count -= untimed_lines<1>(p, limit, number, values, count); break;
+            case 2: count -= untimed_lines<2>(p, limit, number, values, count); break;
+            default: count -= untimed_lines<3>(p, limit, number, values, count); break;
+        }
+        w_.advance(p);
+    }
 }
 
 void SampleSink::timed(int64_t n, const int32_t* values, int ch, vorn::SplitTime t, std::string_view date) {
-    if (pos_ > kHandOff) sync();
-    char* const base = buf_.get();
-    char* p = base + pos_;
+    char* p = w_.room(kLineMax);
     p = std::to_chars(p, p + 24, n).ptr;
     *p++ = ' ';
     for (int c = 0; c < ch; ++c) {
@@ -173,7 +150,7 @@ void SampleSink::timed(int64_t n, const int32_t* values, int ch, vorn::SplitTime
         p += k;
     }
     *p++ = '\n';
-    pos_ = static_cast<std::size_t>(p - base);
+    w_.advance(p);
 }
 
 LineTime line_time(double t) {

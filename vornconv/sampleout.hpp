@@ -4,7 +4,6 @@
 #pragma once
 
 #include <cstdint>
-#include <memory>
 #include <string_view>
 
 #include "calendar.hpp"
@@ -14,32 +13,24 @@
 
 namespace vornconv {
 
-// Sample lines are the bulk of the output: they are formatted into a large
-// block of their own, which goes to the writer whole (a block larger than
-// the writer's buffer is written without a copy). Anything else written to
-// the same writer must come after sync().
+// Sample lines are the bulk of the output: they are formatted straight
+// into the writer's buffer.
 class SampleSink {
 public:
-    explicit SampleSink(vorn::Writer& w);
+    explicit SampleSink(vorn::Writer& w) : w_(w) {}
     SampleSink(const SampleSink&) = delete;
     SampleSink& operator=(const SampleSink&) = delete;
 
     // count untimed sample lines "%ld " "%d "... "-1 0\n" for the consecutive
-    // sample numbers first, first+1, ...; the values of sample k are
-    // values[k*ch .. k*ch+ch-1].
+    // sample numbers first, first+1, ... (first >= 0); the values of sample k
+    // are values[k*ch .. k*ch+ch-1].
     void untimed_run(int64_t first, const int32_t* values, int ch, int64_t count);
     // One timed sample line "%ld " "%d "... "%ld %ld", then " " and the
     // date when date is not empty, then the line feed.
     void timed(int64_t n, const int32_t* values, int ch, vorn::SplitTime t, std::string_view date);
-    // Hands the lines formatted so far to the writer.
-    void sync();
 
 private:
-    static constexpr std::size_t kHandOff = std::size_t{2} << 20;
-    static constexpr std::size_t kSlack = 256;
     vorn::Writer& w_;
-    std::unique_ptr<char[]> buf_;
-    std::size_t pos_ = 0;
 };
 
 // A time split into whole seconds and microseconds. Times beyond any
