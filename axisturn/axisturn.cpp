@@ -2,7 +2,7 @@
 
 #include <charconv>
 
-#include "fieldscan.hpp"
+#include "textparse.hpp"
 #include "format.hpp"
 #include "textlines.hpp"
 #include "textparse.hpp"
@@ -11,7 +11,7 @@
 namespace vorn::axisturn {
 
 bool parse_grid_line(std::string_view line, int channels, GridLine& g) {
-    FieldScan f(line);
+    FieldCursor f(line);
     if (!f.integer(g.ts2) || !f.integer(g.tmks2)) return false;
     for (int c = 0; c < channels; ++c)
         if (!f.integer(g.ampx[c])) return false;

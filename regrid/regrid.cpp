@@ -5,7 +5,7 @@
 #include <cstring>
 #include <optional>
 
-#include "fieldscan.hpp"
+#include "textparse.hpp"
 #include "format.hpp"
 #include "textlines.hpp"
 
@@ -262,7 +262,7 @@ RegridExit run_regrid(LineReader& in, Writer& out, Writer& err, const RegridOpti
     while (in.next(line)) {
         if (!supported) return unsupported(h, err);
         int64_t t = 0;
-        if (!scan_sample_line(line, ch, s)) {
+        if (!parse_sample_line(line, ch, s)) {
             report(err, "Warning: skipping malformed line %ld: %s\n", {in.line_number(), line});
             continue;
         }

@@ -5,7 +5,7 @@
 
 #include <charconv>
 
-#include "fieldscan.hpp"
+#include "textparse.hpp"
 #include "format.hpp"
 #include "vorn.hpp"
 
@@ -138,7 +138,7 @@ StampfillExit run_stampfill(LineReader& in, Writer& out, Writer& err, int64_t li
     SampleLine s;
     while (in.next(line)) {
         if (!supported) return unsupported(h, err);
-        if (!scan_sample_line(line, ch, s)) {
+        if (!parse_sample_line(line, ch, s)) {
             report(err, "Warning: skipping malformed line %ld: %s\n", {in.line_number(), line});
             continue;
         }

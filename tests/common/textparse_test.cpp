@@ -1,11 +1,11 @@
-// The one-pass field reader gives the same tokens and verdicts as the
-// shared FieldCursor, on every kind of token.
+// The one-pass integer reader of the text stages gives the same tokens and
+// verdicts as a plain reference (whole token, then std::from_chars), on every
+// kind of token.
 #include <gtest/gtest.h>
 
 #include <random>
 #include <string>
 
-#include "fieldscan.hpp"
 #include "textparse.hpp"
 
 using namespace vorn;
@@ -14,12 +14,13 @@ namespace {
 
 template <class T>
 void expect_same(const std::string& line) {
-    FieldCursor a(line);
-    FieldScan b(line);
+    FieldCursor fast(line);
+    FieldCursor tokens(line);
     for (int k = 0; k < 8; ++k) {
         T va = 0, vb = 0;
-        const bool ra = a.integer(va);
-        const bool rb = b.integer(vb);
+        std::string_view tok;
+        const bool ra = fast.integer(va);
+        const bool rb = tokens.token(tok) && FieldCursor::parse_integer(tok, vb);
         ASSERT_EQ(ra, rb) << "'" << line << "' field " << k;
         if (!ra) return;  // the readers stop at the first bad field
         ASSERT_EQ(va, vb) << "'" << line << "' field " << k;
@@ -28,7 +29,7 @@ void expect_same(const std::string& line) {
 
 }  // namespace
 
-TEST(FieldScan, AgreesWithFieldCursorOnChosenTokens) {
+TEST(FieldCursorTest, OnePassReadingAgreesOnChosenTokens) {
     const char* lines[] = {
         "0", "-0", "+0", "+", "-", "+-1", "-+1", "--1", "12abc", "1 2 3", "  7\t-8\v9\f10\r",
         "9223372036854775807", "9223372036854775808", "-9223372036854775808", "-9223372036854775809",
@@ -43,7 +44,7 @@ TEST(FieldScan, AgreesWithFieldCursorOnChosenTokens) {
     }
 }
 
-TEST(FieldScan, AgreesWithFieldCursorOnRandomText) {
+TEST(FieldCursorTest, OnePassReadingAgreesOnRandomText) {
     std::mt19937_64 rng(5);
     const std::string alphabet = "0123456789000000999999-+ \t\nx.:";
     for (int round = 0; round < 200000; ++round) {
@@ -53,30 +54,5 @@ TEST(FieldScan, AgreesWithFieldCursorOnRandomText) {
         expect_same<int64_t>(line);
         expect_same<int32_t>(line);
         if (::testing::Test::HasFatalFailure()) return;
-    }
-}
-
-TEST(FieldScan, SampleLinesAsTheSharedParserReadsThem) {
-    std::mt19937_64 rng(11);
-    for (int round = 0; round < 20000; ++round) {
-        std::string line;
-        const int fields = static_cast<int>(rng() % 8);
-        for (int f = 0; f < fields; ++f) {
-            if (rng() % 2) line += '-';
-            const int digits = 1 + static_cast<int>(rng() % 21);
-            for (int d = 0; d < digits; ++d) line += static_cast<char>('0' + rng() % 10);
-            line += rng() % 5 ? " " : "  ";
-        }
-        for (int ch = 1; ch <= 3; ++ch) {
-            SampleLine a, b;
-            const bool ra = parse_sample_line(line, ch, a);
-            const bool rb = scan_sample_line(line, ch, b);
-            ASSERT_EQ(ra, rb) << line;
-            if (!ra) continue;
-            EXPECT_EQ(a.n, b.n);
-            for (int c = 0; c < ch; ++c) EXPECT_EQ(a.v[c], b.v[c]);
-            EXPECT_EQ(a.sec, b.sec);
-            EXPECT_EQ(a.usec, b.usec);
-        }
     }
 }
