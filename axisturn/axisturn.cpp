@@ -46,14 +46,11 @@ AxisturnExit run_axisturn(LineReader& in, Writer& out, Writer& err) {
     GridLine g;
     while (in.next(line)) {
         if (!supported) {
-            format_to(err, "%s ERROR: unsupported header: CH_NUM %d S_RATE %d\n",
-                      {program_name(), h.CH_NUM, h.S_RATE});
-            err.flush();
+            report_unsupported_header(err, program_name(), h);
             return AxisturnExit::unsupported_header;
         }
         if (!parse_grid_line(line, ch, g)) {
-            format_to(err, "Warning: skipping malformed line %ld: %s\n", {in.line_number(), line});
-            err.flush();
+            warn_malformed_line(err, in.line_number(), line);
             continue;
         }
         write_grid_line(out, g, ch);

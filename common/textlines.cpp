@@ -13,17 +13,20 @@ bool header_supported(const HeaderValues& h, int64_t max_rate) {
     return h.CH_NUM >= 1 && h.CH_NUM <= 3 && h.S_RATE > 0 && h.S_RATE <= max_rate;
 }
 
-void unsupported_header(const HeaderValues& h, ExitStatus status) {
-    fail(status, "%s ERROR: unsupported header: CH_NUM %d S_RATE %d\n", {program_name(), h.CH_NUM, h.S_RATE});
+void report_unsupported_header(Writer& err, std::string_view program, const HeaderValues& h) {
+    format_to(err, "%s ERROR: unsupported header: CH_NUM %d S_RATE %d\n", {program, h.CH_NUM, h.S_RATE});
+    err.flush();
 }
 
-void warn_malformed_line(int64_t line_number, std::string_view line) {
-    message("Warning: skipping malformed line %ld: %s\n", {line_number, line});
+void warn_malformed_line(Writer& err, int64_t line_number, std::string_view line) {
+    format_to(err, "Warning: skipping malformed line %ld: %s\n", {line_number, line});
+    err.flush();
 }
 
-void pass_error_line(int32_t ch_num, std::string_view stage) {
-    write_error_line(out(), ch_num);
-    fail(ExitStatus::no_useful_data, "%s ERROR: No useful data in %s!\n", {program_name(), stage});
+void pass_error_line(Writer& out, Writer& err, std::string_view program, int32_t ch_num, std::string_view stage) {
+    write_error_line(out, ch_num);
+    format_to(err, "%s ERROR: No useful data in %s!\n", {program, stage});
+    err.flush();
 }
 
 }  // namespace vorn

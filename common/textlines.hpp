@@ -73,12 +73,13 @@ inline bool parse_sample_line(std::string_view line, int ch, SampleLine& s) {
 
 // True when CH_NUM is 1..3 and S_RATE is positive (and at most max_rate).
 bool header_supported(const HeaderValues& h, int64_t max_rate = INT32_MAX);
-// "%s ERROR: unsupported header: CH_NUM %d S_RATE %d\n", then finish(status).
-[[noreturn]] void unsupported_header(const HeaderValues& h, ExitStatus status);
-// "Warning: skipping malformed line %ld: %s\n" on standard error.
-void warn_malformed_line(int64_t line_number, std::string_view line);
-// Passes the error line on (standard output), writes
-// "%s ERROR: No useful data in <stage>!\n" and ends with status 77.
-[[noreturn]] void pass_error_line(int32_t ch_num, std::string_view stage);
+// The messages every reader of the text record stream shares, on err
+// (flushed at once): "%s ERROR: unsupported header: CH_NUM %d S_RATE %d\n"
+// with the program's name, and "Warning: skipping malformed line %ld: %s\n".
+void report_unsupported_header(Writer& err, std::string_view program, const HeaderValues& h);
+void warn_malformed_line(Writer& err, int64_t line_number, std::string_view line);
+// Passes the error line on (out: "-1 ", "0 " per channel, "0 0") and writes
+// "%s ERROR: No useful data in <stage>!\n" on err.
+void pass_error_line(Writer& out, Writer& err, std::string_view program, int32_t ch_num, std::string_view stage);
 
 }  // namespace vorn

@@ -232,7 +232,7 @@ void report(Writer& err, std::string_view fmt, std::initializer_list<FmtArg> arg
 }
 
 RegridExit unsupported(const HeaderValues& h, Writer& err) {
-    report(err, "%s ERROR: unsupported header: CH_NUM %d S_RATE %d\n", {program_name(), h.CH_NUM, h.S_RATE});
+    report_unsupported_header(err, program_name(), h);
     return RegridExit::no_useful_data;
 }
 
@@ -263,13 +263,12 @@ RegridExit run_regrid(LineReader& in, Writer& out, Writer& err, const RegridOpti
         if (!supported) return unsupported(h, err);
         int64_t t = 0;
         if (!parse_sample_line(line, ch, s)) {
-            report(err, "Warning: skipping malformed line %ld: %s\n", {in.line_number(), line});
+            warn_malformed_line(err, in.line_number(), line);
             continue;
         }
         if (s.n == -1) {
             grid.finish(out);
-            write_error_line(out, h.CH_NUM);
-            report(err, "%s ERROR: No useful data in regrid!\n", {program_name()});
+            pass_error_line(out, err, program_name(), h.CH_NUM, "regrid");
             return RegridExit::no_useful_data;
         }
         if (s.sec < 0) {
@@ -279,7 +278,7 @@ RegridExit run_regrid(LineReader& in, Writer& out, Writer& err, const RegridOpti
             return RegridExit::no_useful_data;
         }
         if (!line_time(s.sec, s.usec, t)) {
-            report(err, "Warning: skipping malformed line %ld: %s\n", {in.line_number(), line});
+            warn_malformed_line(err, in.line_number(), line);
             continue;
         }
         if (lines < kFillLines) {

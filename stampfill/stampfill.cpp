@@ -114,13 +114,12 @@ void report(Writer& err, std::string_view fmt, std::initializer_list<FmtArg> arg
 }
 
 StampfillExit no_useful_data(const HeaderValues& h, Writer& out, Writer& err) {
-    write_error_line(out, h.CH_NUM);
-    report(err, "%s ERROR: No useful data in stampfill!\n", {program_name()});
+    pass_error_line(out, err, program_name(), h.CH_NUM, "stampfill");
     return StampfillExit::no_useful_data;
 }
 
 StampfillExit unsupported(const HeaderValues& h, Writer& err) {
-    report(err, "%s ERROR: unsupported header: CH_NUM %d S_RATE %d\n", {program_name(), h.CH_NUM, h.S_RATE});
+    report_unsupported_header(err, program_name(), h);
     return StampfillExit::no_useful_data;
 }
 
@@ -139,7 +138,7 @@ StampfillExit run_stampfill(LineReader& in, Writer& out, Writer& err, int64_t li
     while (in.next(line)) {
         if (!supported) return unsupported(h, err);
         if (!parse_sample_line(line, ch, s)) {
-            report(err, "Warning: skipping malformed line %ld: %s\n", {in.line_number(), line});
+            warn_malformed_line(err, in.line_number(), line);
             continue;
         }
         if (s.n == -1) {

@@ -267,15 +267,6 @@ void TagChecker::write_lines(int64_t count, bool final_block) {
 
 // ---- the run --------------------------------------------------------------
 
-namespace {
-
-void warn_malformed(Writer& diag, int64_t line_number, std::string_view line) {
-    vorn::format_to(diag, "Warning: skipping malformed line %ld: %s\n", {line_number, line});
-    diag.flush();
-}
-
-}  // namespace
-
 Outcome run(vorn::LineReader& in, Writer& out, Writer& diag, vorn::HeaderValues& h, const Options& opt,
             const Limits& limits) {
     std::string_view line;
@@ -294,7 +285,7 @@ Outcome run(vorn::LineReader& in, Writer& out, Writer& diag, vorn::HeaderValues&
             supported = true;
         }
         if (!vorn::parse_sample_line(line, channels, s)) {
-            warn_malformed(diag, in.line_number(), line);
+            vorn::warn_malformed_line(diag, in.line_number(), line);
             continue;
         }
         if (s.n == -1) {
@@ -326,7 +317,7 @@ Outcome run(vorn::LineReader& in, Writer& out, Writer& diag, vorn::HeaderValues&
 
     while (in.next(line)) {
         if (!vorn::parse_sample_line(line, channels, s)) {
-            warn_malformed(diag, in.line_number(), line);
+            vorn::warn_malformed_line(diag, in.line_number(), line);
             continue;
         }
         if (s.n == -1) {
@@ -359,7 +350,8 @@ void end_run(Outcome o, const vorn::HeaderValues& h) {
         case Outcome::error_line:
             stop(Exit::no_useful_data, "%s ERROR: No useful data in stampfill!\n");
         case Outcome::unsupported_header:
-            vorn::unsupported_header(h, vorn::ExitStatus::no_useful_data);
+            vorn::report_unsupported_header(vorn::err(), vorn::program_name(), h);
+            vorn::finish(static_cast<int>(Exit::no_useful_data));
         case Outcome::buffer_full:
             stop(Exit::fatal, "%s ERROR: max number exceeded: increase MAXTMP in x and recompile\n");
         case Outcome::no_memory_columns:

@@ -39,7 +39,7 @@ ConvStatus Converter::convert() {
     vorn::write_bos_line(err_, h_);
     err_.flush();
     if (!vorn::header_supported(h_)) {
-        format_to(err_, "%s ERROR: unsupported header: CH_NUM %d S_RATE %d\n", {program_, h_.CH_NUM, h_.S_RATE});
+        vorn::report_unsupported_header(err_, program_, h_);
         return ConvStatus::fatal;
     }
     ch_ = h_.CH_NUM;

@@ -95,7 +95,7 @@ Status Converter::run() {
     write_bos_line(err_, h_);
     err_.flush();
     if (!header_supported(h_)) {
-        note("%s ERROR: unsupported header: CH_NUM %d S_RATE %d\n", {program_, h_.CH_NUM, h_.S_RATE});
+        report_unsupported_header(err_, program_, h_);
         return Status::fatal;
     }
     if (!opt_.gps_t_only && !opt_.gps_string_only) write_header_line(out_, h_);
