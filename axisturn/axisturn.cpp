@@ -2,6 +2,7 @@
 
 #include <charconv>
 
+#include "decimal.hpp"
 #include "textparse.hpp"
 #include "format.hpp"
 #include "textlines.hpp"
@@ -19,18 +20,19 @@ bool parse_grid_line(std::string_view line, int channels, GridLine& g) {
 }
 
 void write_grid_line(Writer& out, const GridLine& g, int channels) {
-    // Built in one piece: 20 + 11 characters of time, 11 per value, spaces.
-    char line[96];
-    char* p = put_decimal(line, g.ts2);
+    // Built in place: 20 + 11 characters of time, 11 per value, spaces, and
+    // scratch behind the last number.
+    char* p = out.room(96);
+    p = put_int(p, g.ts2);
     *p++ = ' ';
-    p = put_decimal(p, g.tmks2);
+    p = put_int(p, g.tmks2);
     *p++ = ' ';
     for (int c = 0; c < channels && c < 3; ++c) {
-        p = put_decimal(p, g.ampx[c]);
+        p = put_int(p, g.ampx[c]);
         *p++ = ' ';
     }
     *p++ = '\n';
-    out.put(std::string_view(line, static_cast<std::size_t>(p - line)));
+    out.advance(p);
 }
 
 AxisturnExit run_axisturn(LineReader& in, Writer& out, Writer& err) {

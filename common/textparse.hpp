@@ -130,13 +130,6 @@ private:
     const char* end_;
 };
 
-// Writes v in decimal at p (at most 20 characters) and returns the end: for
-// lines built in a local buffer.
-template <class T>
-inline char* put_decimal(char* p, T v) {
-    static_assert(sizeof(T) <= 8);
-    return std::to_chars(p, p + 20, v).ptr;
-}
 
 // The value of s converted as atoi does: leading white space, an optional
 // sign, decimal digits up to the first non-digit; no digits give 0. As the

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <optional>
 
+#include "decimal.hpp"
 #include "textparse.hpp"
 #include "format.hpp"
 #include "textlines.hpp"
@@ -161,7 +162,7 @@ void Grid::write_instant(Writer& out, int64_t tsrl, const double* values) {
         p += n;
     } else {
         if (sec != sec_cached_ || sec_len_ == 0) {
-            sec_len_ = static_cast<std::size_t>(std::to_chars(sec_text_, sec_text_ + sizeof sec_text_, sec).ptr - sec_text_);
+            sec_len_ = static_cast<std::size_t>(put_int(sec_text_, sec) - sec_text_);
             sec_cached_ = sec;
         }
         std::memcpy(p, sec_text_, sec_len_);
@@ -169,24 +170,11 @@ void Grid::write_instant(Writer& out, int64_t tsrl, const double* values) {
     }
     // " %6ld " with the microseconds, then " %d" per channel.
     *p++ = ' ';
-    if (usec >= 0 && usec < 1000000) {
-        int64_t u = usec;
-        for (int k = 5; k >= 0; --k) {
-            p[k] = static_cast<char>('0' + u % 10);
-            u /= 10;
-        }
-        for (int k = 0; k < 5 && p[k] == '0'; ++k) p[k] = ' ';
-        p += 6;
-    } else {
-        char digits[24];
-        char* e = std::to_chars(digits, digits + sizeof digits, usec).ptr;
-        for (auto n = e - digits; n < 6; ++n) *p++ = ' ';
-        for (char* d = digits; d != e; ++d) *p++ = *d;
-    }
+    p = put_int_width6(p, usec);
     *p++ = ' ';
     for (int c = 0; c < channels_; ++c) {
         *p++ = ' ';
-        p = std::to_chars(p, line + kMaxLine, round_half_away(values[c])).ptr;
+        p = put_int(p, round_half_away(values[c]));
     }
     *p++ = '\n';
     block_len_ += static_cast<std::size_t>(p - line);

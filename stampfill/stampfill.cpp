@@ -5,6 +5,7 @@
 
 #include <charconv>
 
+#include "decimal.hpp"
 #include "textparse.hpp"
 #include "format.hpp"
 #include "vorn.hpp"
@@ -39,19 +40,20 @@ SplitTime split_seconds(double t) {
 }
 
 void Filler::write_line(Writer& out, int64_t n, const int32_t* values, int64_t sec, int64_t usec) {
-    // Built in one piece: three 20-digit numbers, 11 per value, spaces.
-    char line[112];
-    char* p = put_decimal(line, n);
+    // Built in place: three numbers of at most 20 characters, 11 per value,
+    // spaces, and scratch behind the last number.
+    char* p = out.room(128);
+    p = put_int(p, n);
     *p++ = ' ';
     for (int c = 0; c < channels_ && c < 3; ++c) {
-        p = put_decimal(p, values[c]);
+        p = put_int(p, values[c]);
         *p++ = ' ';
     }
-    p = put_decimal(p, sec);
+    p = put_int(p, sec);
     *p++ = ' ';
-    p = put_decimal(p, usec);
+    p = put_int(p, usec);
     *p++ = '\n';
-    out.put(std::string_view(line, static_cast<std::size_t>(p - line)));
+    out.advance(p);
 }
 
 void Filler::write_waiting(Writer& out, bool until_tag, int64_t nb, double tb) {

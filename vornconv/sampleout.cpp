@@ -1,91 +1,15 @@
 #include "sampleout.hpp"
 
+#include "decimal.hpp"
+
 #include <charconv>
 #include <cmath>
 #include <cstring>
 
 namespace vornconv {
 
-namespace {
-
-// The four decimal digits of every number below 10,000, as one 32-bit word
-// each (the first digit in the lowest byte, the order of bytes in memory).
-// Beside each word, the number of digits of the number without leading zeros.
-struct FourDigits {
-    uint32_t word[10000];
-    uint8_t length[10000];
-    constexpr FourDigits() : word(), length() {
-        for (uint32_t v = 0; v < 10000; ++v) {
-            word[v] = (0x30u + v / 1000) | (0x30u + v / 100 % 10) << 8 | (0x30u + v / 10 % 10) << 16 |
-                      (0x30u + v % 10) << 24;
-            length[v] = static_cast<uint8_t>(v >= 1000 ? 4 : v >= 100 ? 3 : v >= 10 ? 2 : 1);
-        }
-    }
-};
-constexpr FourDigits kFourDigits;
-
-// The digits of u < 10^8 without leading zeros at p, and up to 8 bytes of
-// scratch behind them. The digits are built in a register and stored with
-// one write, so no load has to wait for smaller stores.
-inline char* put_small(char* p, uint32_t u) {
-    if (u < 10000) {
-        const uint32_t n = kFourDigits.length[u];
-        const uint32_t w = kFourDigits.word[u] >> (8 * (4 - n));
-        std::memcpy(p, &w, 4);
-        return p + n;
-    }
-    const uint32_t hi = u / 10000, lo = u % 10000;
-    const uint32_t n = kFourDigits.length[hi];
-    const uint64_t w = uint64_t{kFourDigits.word[hi] >> (8 * (4 - n))} | uint64_t{kFourDigits.word[lo]} << (8 * n);
-    std::memcpy(p, &w, 8);
-    return p + n + 4;
-}
-
-// "%d" of v at p, with scratch behind the digits.
-inline char* put_int(char* p, int32_t v) {
-    uint32_t u = static_cast<uint32_t>(v);
-    if (v < 0) {
-        *p++ = '-';
-        u = 0u - u;
-    }
-    if (u < 100000000u) return put_small(p, u);
-    return std::to_chars(p, p + 12, u).ptr;
-}
-
-// The decimal text of a count that goes up by one per line: incrementing
-// the text costs less than converting the number anew.
-class DecimalCounter {
-public:
-    explicit DecimalCounter(int64_t n) {
-        char tmp[24];
-        len_ = static_cast<int>(std::to_chars(tmp, tmp + sizeof tmp, n).ptr - tmp);
-        std::memcpy(text_ + kWidth - len_, tmp, static_cast<std::size_t>(len_));
-    }
-    // Writes the text at p (with up to kWidth bytes of scratch behind it).
-    char* put(char* p) const {
-        std::memcpy(p, text_ + kWidth - len_, kWidth);
-        return p + len_;
-    }
-    void increment() {
-        int i = kWidth - 1;
-        while (text_[i] == '9') text_[i--] = '0';
-        if (i < kWidth - len_) {
-            text_[i] = '1';
-            ++len_;
-        } else {
-            ++text_[i];
-        }
-    }
-
-private:
-    static constexpr int kWidth = 24;
-    char text_[2 * kWidth] = {};  // digits right-aligned at kWidth; scratch behind
-    int len_ = 0;
-};
-
-}  // namespace
-
-
+using vorn::DecimalCounter;
+using vorn::put_int;
 
 namespace {
 

@@ -1,0 +1,131 @@
+// Decimal formatting for the hottest lines of the toolchain (sample and
+// grid lines): numbers are built in registers from a table of four-digit
+// groups and stored with one write. Every function writes at p and returns
+// the end of the text; it may also write up to 8 bytes of scratch behind the
+// text, so the caller keeps that much room.
+#pragma once
+
+#include <charconv>
+#include <cstdint>
+#include <cstring>
+
+#if __BYTE_ORDER__ != __ORDER_LITTLE_ENDIAN__
+#error "the decimal tables hold characters in little-endian order"
+#endif
+
+namespace vorn {
+
+// The four decimal digits of every number below 10,000, as one 32-bit word
+// each (the first digit in the lowest byte, the order of bytes in memory),
+// and beside each the number of its digits without leading zeros.
+struct FourDigits {
+    uint32_t word[10000];
+    uint8_t length[10000];
+    constexpr FourDigits() : word(), length() {
+        for (uint32_t v = 0; v < 10000; ++v) {
+            word[v] = (0x30u + v / 1000) | (0x30u + v / 100 % 10) << 8 | (0x30u + v / 10 % 10) << 16 |
+                      (0x30u + v % 10) << 24;
+            length[v] = static_cast<uint8_t>(v >= 1000 ? 4 : v >= 100 ? 3 : v >= 10 ? 2 : 1);
+        }
+    }
+};
+inline constexpr FourDigits kFourDigits{};
+
+// u < 10^8 without leading zeros.
+inline char* put_digits(char* p, uint32_t u) {
+    if (u < 10000) {
+        const uint32_t n = kFourDigits.length[u];
+        const uint32_t w = kFourDigits.word[u] >> (8 * (4 - n));
+        std::memcpy(p, &w, 4);
+        return p + n;
+    }
+    const uint32_t hi = u / 10000, lo = u % 10000;
+    const uint32_t n = kFourDigits.length[hi];
+    const uint64_t w = uint64_t{kFourDigits.word[hi] >> (8 * (4 - n))} | uint64_t{kFourDigits.word[lo]} << (8 * n);
+    std::memcpy(p, &w, 8);
+    return p + n + 4;
+}
+
+// u < 10^8 as exactly eight digits (leading zeros kept).
+inline char* put_eight_digits(char* p, uint32_t u) {
+    const uint64_t w = uint64_t{kFourDigits.word[u / 10000]} | uint64_t{kFourDigits.word[u % 10000]} << 32;
+    std::memcpy(p, &w, 8);
+    return p + 8;
+}
+
+// "%d"
+inline char* put_int(char* p, int32_t v) {
+    uint32_t u = static_cast<uint32_t>(v);
+    if (v < 0) {
+        *p++ = '-';
+        u = 0u - u;
+    }
+    if (u < 100000000u) return put_digits(p, u);
+    return std::to_chars(p, p + 12, u).ptr;
+}
+
+// "%ld"
+inline char* put_int(char* p, int64_t v) {
+    uint64_t u = static_cast<uint64_t>(v);
+    if (v < 0) {
+        *p++ = '-';
+        u = 0u - u;
+    }
+    if (u < 100000000u) return put_digits(p, static_cast<uint32_t>(u));
+    if (u < 10000000000000000u) {
+        p = put_digits(p, static_cast<uint32_t>(u / 100000000u));
+        return put_eight_digits(p, static_cast<uint32_t>(u % 100000000u));
+    }
+    return std::to_chars(p, p + 24, u).ptr;
+}
+
+// "%6ld": right-aligned in six characters, padded with spaces.
+inline char* put_int_width6(char* p, int64_t v) {
+    if (v >= 0 && v < 1000000) {
+        char digits[16];
+        const char* e = put_int(digits, v);
+        const auto n = e - digits;
+        std::memset(p, ' ', 6);
+        std::memcpy(p + (6 - n), digits, static_cast<std::size_t>(n));
+        return p + 6;
+    }
+    char digits[24];
+    const char* e = put_int(digits, v);
+    for (auto n = e - digits; n < 6; ++n) *p++ = ' ';
+    std::memcpy(p, digits, static_cast<std::size_t>(e - digits));
+    return p + (e - digits);
+}
+
+// The decimal text of a count that goes up by one per line (a sample
+// number): incrementing the text costs less than converting the number anew.
+class DecimalCounter {
+public:
+    // n >= 0.
+    explicit DecimalCounter(int64_t n) {
+        char tmp[24];
+        len_ = static_cast<int>(std::to_chars(tmp, tmp + sizeof tmp, n < 0 ? 0 : n).ptr - tmp);
+        std::memcpy(text_ + kWidth - len_, tmp, static_cast<std::size_t>(len_));
+    }
+    // Writes the text at p, with up to 24 bytes of scratch behind it.
+    char* put(char* p) const {
+        std::memcpy(p, text_ + kWidth - len_, kWidth);
+        return p + len_;
+    }
+    void increment() {
+        int i = kWidth - 1;
+        while (text_[i] == '9') text_[i--] = '0';
+        if (i < kWidth - len_) {
+            text_[i] = '1';
+            ++len_;
+        } else {
+            ++text_[i];
+        }
+    }
+
+private:
+    static constexpr int kWidth = 24;
+    char text_[2 * kWidth] = {};  // digits right-aligned at kWidth; scratch behind
+    int len_ = 0;
+};
+
+}  // namespace vorn
