@@ -14,6 +14,8 @@
 #include <string_view>
 #include <vector>
 
+#include "decimal.hpp"
+
 namespace vorn {
 
 // Output buffer with std::to_chars formatting. Writes to a file descriptor,
@@ -44,9 +46,9 @@ public:
     }
     // "%d" / "%ld": a signed decimal.
     void num(int64_t v) {
-        reserve(24);
+        reserve(32);  // 20 characters and the formatter's scratch
         char* b = buf_.data() + pos_;
-        pos_ += static_cast<std::size_t>(std::to_chars(b, b + 24, v).ptr - b);
+        pos_ += static_cast<std::size_t>(put_int(b, v) - b);
     }
     // "%<width>d" (fill ' ') and "%0<width>d" (fill '0').
     void num(int64_t v, int width, char fill = ' ');

@@ -12,9 +12,6 @@
 #include <string_view>
 #include <type_traits>
 
-#if __BYTE_ORDER__ != __ORDER_LITTLE_ENDIAN__
-#error "FieldCursor reads eight digits at a time in little-endian order"
-#endif
 
 namespace vorn {
 
@@ -36,47 +33,47 @@ public:
         return true;
     }
     // The next token as a whole decimal integer of type T ([+-]?[0-9]+,
-    // in range); false when there is no token or it is not one. One pass over
-    // the token, eight digits at a time where the line has them: this reads
-    // every field of every sample line of the text stages.
+    // in range); false when there is no token or it is not one. One pass
+    // over the token: this reads every field of every sample line of the
+    // text stages.
     template <class T>
-    bool integer(T& v) {
+    [[gnu::always_inline]] bool integer(T& v) {
         static_assert(std::is_signed_v<T> && sizeof(T) <= 8);
-        while (p_ != end_ && is_space(*p_)) ++p_;
-        if (p_ == end_) return false;
+        const char* p = p_;
+        const char* const end = end_;
+        while (p != end && is_space(*p)) ++p;
+        if (p == end) {
+            p_ = p;
+            return false;
+        }
         bool negative = false;
-        if (*p_ == '+') {
-            ++p_;
-        } else if (*p_ == '-') {
+        if (*p == '-') {
             negative = true;
-            ++p_;
+            ++p;
+        } else if (*p == '+') {
+            ++p;
         }
-        const char* digits = p_;
-        uint64_t acc = 0;
-        while (end_ - p_ >= 8) {
-            uint64_t chunk;
-            std::memcpy(&chunk, p_, 8);
-            const int n = leading_digits(chunk);
-            if (n == 0) break;
-            acc = acc * kPow10[n] + eight_digits(chunk << (8 * (8 - n)));
-            p_ += n;
-            if (n < 8) break;
+        const char* const digits = p;
+        uint64_t acc = 0;  // exact for up to nineteen digits
+        for (; p != end; ++p) {
+            const unsigned d = static_cast<unsigned char>(*p) - 48u;
+            if (d > 9) break;
+            acc = acc * 10 + d;
         }
-        while (p_ != end_ && static_cast<unsigned char>(*p_ - '0') < 10) {
-            acc = acc * 10 + static_cast<uint64_t>(*p_ - '0');
-            ++p_;
-        }
-        if (p_ == digits) return false;
-        if (p_ != end_ && !is_space(*p_)) return false;  // the token goes on with something else
-        if (p_ - digits > 19) {
-            // Beyond 19 digits only leading zeros keep the value in range
-            // (any 20 significant digits exceed 64 bits).
+        if (p - digits > 19) {
+            // More than nineteen digits: only leading zeros keep it in range.
             const char* q = digits;
-            while (q != p_ && *q == '0') ++q;
-            if (p_ - q > 19) return false;
+            while (*q == '0') ++q;
+            if (p - q > 19) {  // twenty significant digits exceed 64 bits
+                p_ = p;
+                return false;
+            }
             acc = 0;
-            for (; q != p_; ++q) acc = acc * 10 + static_cast<uint64_t>(*q - '0');
+            for (; q != p; ++q) acc = acc * 10 + (static_cast<unsigned char>(*q) - 48u);
         }
+        p_ = p;
+        if (p == digits) return false;
+        if (p != end && !is_space(*p)) return false;  // the token goes on with something else
         using U = std::make_unsigned_t<T>;
         const uint64_t max = static_cast<uint64_t>(std::numeric_limits<T>::max());
         if (negative) {
@@ -105,27 +102,6 @@ public:
     }
 
 private:
-    static constexpr uint64_t kPow10[9] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000};
-
-    // Number of digit bytes at the start (lowest addresses) of chunk, 0..8.
-    // A byte is a digit when, xor '0', its high nibble is 0 and its low
-    // nibble plus 6 stays below 16. A carry out of a non-digit byte can only
-    // change later bytes, so the first non-digit byte is found exactly.
-    static int leading_digits(uint64_t chunk) {
-        const uint64_t t = chunk ^ 0x3030303030303030ULL;
-        const uint64_t bad = (t | (t + 0x0606060606060606ULL)) & 0xF0F0F0F0F0F0F0F0ULL;
-        if (bad == 0) return 8;
-        return __builtin_ctzll(bad) / 8;
-    }
-    // The value of eight digit bytes, the first at the lowest address
-    // (leading NUL bytes read as zeros).
-    static uint64_t eight_digits(uint64_t chunk) {
-        uint64_t v = chunk & 0x0F0F0F0F0F0F0F0FULL;
-        v = (v * 10 + (v >> 8)) & 0x00FF00FF00FF00FFULL;
-        v = (v * 100 + (v >> 16)) & 0x0000FFFF0000FFFFULL;
-        return (v * 10000 + (v >> 32)) & 0x00000000FFFFFFFFULL;
-    }
-
     const char* p_;
     const char* end_;
 };
