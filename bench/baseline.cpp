@@ -1,6 +1,7 @@
 // Literal baselines: the reading and writing of each program done the plain
-// way, one library call per byte (getc) or per line (fgets, sscanf) and one
-// printf per field. They set the bar the real programs are measured against.
+// way: the converter reads with getc per byte and writes with one printf per
+// field; the text stages read with fgets and sscanf and write with one printf
+// per line. They set the bar the real programs are measured against.
 //
 //   baseline conv      < recorder stream   (getc per byte, printf per field)
 //   baseline timefit   < converter text    (fgets, sscanf, printf per line)
@@ -93,26 +94,28 @@ int text_stage(int mode) {
     long n, sec, usec;
     int v[3] = {0, 0, 0};
     while (std::fgets(line, sizeof line, stdin) != nullptr) {
-        int got;
         if (mode == 3) {  // axisturn reads seconds, microseconds, values
-            got = std::sscanf(line, "%ld %ld %d %d %d", &sec, &usec, &v[0], &v[1], &v[2]);
-            std::printf("%ld %ld ", sec, usec);
-            for (int c = 0; c < channels; ++c) std::printf("%d ", v[c]);
-            std::printf("\n");
+            if (channels == 1 && std::sscanf(line, "%ld %ld %d", &sec, &usec, &v[0]) == 3)
+                std::printf("%ld %ld %d \n", sec, usec, v[0]);
+            else if (channels == 2 && std::sscanf(line, "%ld %ld %d %d", &sec, &usec, &v[0], &v[1]) == 4)
+                std::printf("%ld %ld %d %d \n", sec, usec, v[0], v[1]);
+            else if (std::sscanf(line, "%ld %ld %d %d %d", &sec, &usec, &v[0], &v[1], &v[2]) == 5)
+                std::printf("%ld %ld %d %d %d \n", sec, usec, v[0], v[1], v[2]);
             continue;
         }
+        int got;
         if (channels == 1) got = std::sscanf(line, "%ld%d%ld%ld", &n, &v[0], &sec, &usec);
         else if (channels == 2) got = std::sscanf(line, "%ld%d%d%ld%ld", &n, &v[0], &v[1], &sec, &usec);
         else got = std::sscanf(line, "%ld%d%d%d%ld%ld", &n, &v[0], &v[1], &v[2], &sec, &usec);
         if (got < channels + 3) continue;
         if (mode == 2) {  // regrid writes seconds, padded microseconds, values
-            std::printf("%ld %6ld ", sec, usec);
-            for (int c = 0; c < channels; ++c) std::printf(" %d", v[c]);
-            std::printf("\n");
+            if (channels == 1) std::printf("%ld %6ld  %d\n", sec, usec, v[0]);
+            else if (channels == 2) std::printf("%ld %6ld  %d %d\n", sec, usec, v[0], v[1]);
+            else std::printf("%ld %6ld  %d %d %d\n", sec, usec, v[0], v[1], v[2]);
         } else {
-            std::printf("%ld ", n);
-            for (int c = 0; c < channels; ++c) std::printf("%d ", v[c]);
-            std::printf("%ld %ld\n", sec, usec);
+            if (channels == 1) std::printf("%ld %d %ld %ld\n", n, v[0], sec, usec);
+            else if (channels == 2) std::printf("%ld %d %d %ld %ld\n", n, v[0], v[1], sec, usec);
+            else std::printf("%ld %d %d %d %ld %ld\n", n, v[0], v[1], v[2], sec, usec);
         }
     }
     return 0;
