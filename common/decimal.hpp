@@ -82,18 +82,21 @@ inline char* put_int(char* p, int64_t v) {
 // "%6ld": right-aligned in six characters, padded with spaces.
 inline char* put_int_width6(char* p, int64_t v) {
     if (v >= 0 && v < 1000000) {
-        char digits[16];
-        const char* e = put_int(digits, v);
-        const auto n = e - digits;
-        std::memset(p, ' ', 6);
-        std::memcpy(p + (6 - n), digits, static_cast<std::size_t>(n));
+        // Six digits with leading zeros in one word, then the leading zeros
+        // turned into spaces ('0' ^ ' ' is 0x10).
+        const uint32_t u = static_cast<uint32_t>(v);
+        const uint32_t hi = u / 10000, lo = u % 10000;
+        const uint32_t n = hi != 0 ? kFourDigits.length[hi] + 4u : kFourDigits.length[lo];
+        uint64_t w = uint64_t{kFourDigits.word[hi] >> 16} | uint64_t{kFourDigits.word[lo]} << 16;
+        w ^= 0x101010101010ULL & ((uint64_t{1} << (8 * (6 - n))) - 1);
+        std::memcpy(p, &w, 8);
         return p + 6;
     }
     char digits[24];
     const char* e = put_int(digits, v);
     for (auto n = e - digits; n < 6; ++n) *p++ = ' ';
-    std::memcpy(p, digits, static_cast<std::size_t>(e - digits));
-    return p + (e - digits);
+    for (const char* d = digits; d != e; ++d) *p++ = *d;
+    return p;
 }
 
 // The decimal text of a count that goes up by one per line (a sample

@@ -91,6 +91,8 @@ private:
     void compute_pending(Writer& out);
     template <int Count>
     void interpolate(const Pending* pending, double (*values)[4]) const;
+    template <int Count>
+    void interpolate_any(const Pending* pending, double (*values)[4]) const;
     void write_instant(Writer& out, int64_t tsrl, const double* values);
     void flush_block(Writer& out);
 

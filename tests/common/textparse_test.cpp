@@ -56,3 +56,51 @@ TEST(FieldCursorTest, OnePassReadingAgreesOnRandomText) {
         if (::testing::Test::HasFatalFailure()) return;
     }
 }
+
+#include <cinttypes>
+#include <cstdio>
+
+#include "decimal.hpp"
+
+TEST(DecimalTest, AgreesWithPrintf) {
+    std::mt19937_64 rng(3);
+    char a[64], b[64];
+    for (int i = 0; i < 300000; ++i) {
+        const int64_t wide = static_cast<int64_t>(rng()) >> (rng() % 64);
+        const int32_t narrow = static_cast<int32_t>(rng()) >> (rng() % 32);
+        *put_int(a, wide) = '\0';
+        std::snprintf(b, sizeof b, "%" PRId64, wide);
+        ASSERT_STREQ(a, b);
+        *put_int(a, narrow) = '\0';
+        std::snprintf(b, sizeof b, "%" PRId32, narrow);
+        ASSERT_STREQ(a, b);
+        const int64_t usec = i < 1000100 ? i - 20 : wide;
+        *put_int_width6(a, usec) = '\0';
+        std::snprintf(b, sizeof b, "%6" PRId64, usec);
+        ASSERT_STREQ(a, b);
+    }
+    for (int64_t v : {INT64_MIN, INT64_MAX, int64_t{0}, int64_t{-1}, int64_t{99999999}, int64_t{100000000},
+                      int64_t{9999999999999999}, int64_t{10000000000000000}}) {
+        *put_int(a, v) = '\0';
+        std::snprintf(b, sizeof b, "%" PRId64, v);
+        EXPECT_STREQ(a, b);
+    }
+    for (int32_t v : {INT32_MIN, INT32_MAX, int32_t{-8388608}, int32_t{8388607}}) {
+        *put_int(a, v) = '\0';
+        std::snprintf(b, sizeof b, "%" PRId32, v);
+        EXPECT_STREQ(a, b);
+    }
+}
+
+TEST(DecimalTest, CounterTextFollowsTheCount) {
+    for (int64_t start : {int64_t{0}, int64_t{8}, int64_t{99999990}, int64_t{999999999999999990}}) {
+        DecimalCounter c(start);
+        char a[64], b[64];
+        for (int64_t n = start; n < start + 30; ++n) {
+            *c.put(a) = '\0';
+            std::snprintf(b, sizeof b, "%" PRId64, n);
+            ASSERT_STREQ(a, b);
+            c.increment();
+        }
+    }
+}
