@@ -16,7 +16,7 @@
 namespace vorn {
 
 // The C locale's white space: space, \t, \n, \v, \f, \r.
-inline bool is_space(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+inline bool is_space(char c) { return c == ' ' || static_cast<unsigned char>(c - '\t') < 5; }
 
 // Walks the whitespace-separated tokens of one line.
 class FieldCursor {
