@@ -9,6 +9,8 @@
 
 #include "regrid.hpp"
 
+#include "lines.hpp"
+
 using namespace vorn;
 using namespace vorn::regrid;
 
@@ -33,14 +35,6 @@ Result run(const std::string& input, bool calendar = false) {
     out.flush();
     err.flush();
     return r;
-}
-
-std::vector<std::string> lines_of(const std::string& s) {
-    std::vector<std::string> v;
-    std::istringstream is(s);
-    std::string l;
-    while (std::getline(is, l)) v.push_back(l);
-    return v;
 }
 
 // Output values of one grid line (after the two time fields).
@@ -111,7 +105,7 @@ TEST(Regrid, InstantsOnInputTimesReproduceTheValues) {
     }
     Result r = run(in);
     ASSERT_EQ(r.status, RegridExit::ok);
-    auto out = lines_of(r.out);
+    auto out = vorn::testing::split_lines(r.out);
     // Instants from line 26 up to (not including) line n - 24.
     ASSERT_EQ(out.size(), 1u + (n - 24 - 26));
     for (std::size_t k = 1; k < out.size(); ++k) {
@@ -140,7 +134,7 @@ TEST(Regrid, BandLimitedSignalBetweenJitteredSamples) {
     }
     Result r = run(in);
     ASSERT_EQ(r.status, RegridExit::ok);
-    auto out = lines_of(r.out);
+    auto out = vorn::testing::split_lines(r.out);
     ASSERT_GT(out.size(), 500u);
     for (std::size_t k = 1; k < out.size(); ++k) {
         std::istringstream is(out[k]);
@@ -161,8 +155,8 @@ TEST(Regrid, CalendarFormAndPaddedMicroseconds) {
         in += std::to_string(i) + " 1 2 3 1483228799 " + std::to_string(700000 + i * 10000) + "\n";
     Result plain = run(in);
     Result cal = run(in, true);
-    auto p = lines_of(plain.out);
-    auto c = lines_of(cal.out);
+    auto p = vorn::testing::split_lines(plain.out);
+    auto c = vorn::testing::split_lines(cal.out);
     ASSERT_EQ(p.size(), c.size());
     EXPECT_EQ(p[1], "1483228799 950000  1 2 3");
     EXPECT_EQ(c[1], "2016-12-31T23:59:59 950000  1 2 3");
@@ -177,7 +171,7 @@ TEST(Regrid, ErrorAndUntimedLinesAnywhere) {
     {
         Result r = run(std::string(kHeader100) + "\n" + body + "-1 0 0 0 0 0\n" + body);
         EXPECT_EQ(r.status, RegridExit::no_useful_data);
-        auto out = lines_of(r.out);
+        auto out = vorn::testing::split_lines(r.out);
         EXPECT_EQ(out.back(), "-1 0 0 0 0 0");
         EXPECT_EQ(out.size(), 1u + 30u + 1u);
         EXPECT_EQ(r.err, "vorn ERROR: No useful data in regrid!\n");
@@ -185,7 +179,7 @@ TEST(Regrid, ErrorAndUntimedLinesAnywhere) {
     {
         Result r = run(std::string(kHeader100) + "\n" + body + "80 1 2 3 -1 0\n" + body);
         EXPECT_EQ(r.status, RegridExit::no_useful_data);
-        EXPECT_EQ(lines_of(r.out).back(), "-1 0 0 0 0 0");
+        EXPECT_EQ(vorn::testing::split_lines(r.out).back(), "-1 0 0 0 0 0");
         EXPECT_EQ(r.err, "vorn ERROR: sample line 82 has no time\n");
     }
 }
@@ -197,7 +191,7 @@ TEST(Regrid, RateCheckAndUnsupportedHeaders) {
     Result few = run(header(2, 30) + "0 1 2 1400000000 0\n");
     EXPECT_EQ(few.status, RegridExit::no_useful_data);
     EXPECT_EQ(few.err, "vorn sample rate of 30 not supported in regrid!\n");
-    EXPECT_EQ(lines_of(few.out).back(), "-1 0 0 0 0");
+    EXPECT_EQ(vorn::testing::split_lines(few.out).back(), "-1 0 0 0 0");
 
     Result none = run(header(1, 49));
     EXPECT_EQ(none.status, RegridExit::no_useful_data);
@@ -206,7 +200,7 @@ TEST(Regrid, RateCheckAndUnsupportedHeaders) {
     Result fast = run(header(1, 1000001) + "0 1 1400000000 0\n");
     EXPECT_EQ(fast.status, RegridExit::no_useful_data);
     EXPECT_EQ(fast.err, "vorn ERROR: unsupported header: CH_NUM 1 S_RATE 1000001\n");
-    EXPECT_EQ(lines_of(fast.out).size(), 1u);
+    EXPECT_EQ(vorn::testing::split_lines(fast.out).size(), 1u);
 
     Result zero = run(header(0, 100) + "0 1 1400000000 0\n");
     EXPECT_EQ(zero.status, RegridExit::no_useful_data);

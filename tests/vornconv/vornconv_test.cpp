@@ -13,6 +13,8 @@
 #include "streamgen.hpp"
 #include "timetag.hpp"
 
+#include "lines.hpp"
+
 using namespace vornconv;
 using vornconv_test::GpsSpec;
 using vornconv_test::StreamBuilder;
@@ -54,18 +56,6 @@ ConvOptions options(std::vector<std::string> args, ConvStatus expect = ConvStatu
     vorn::Writer wo(&out), we(&err);
     EXPECT_EQ(parse_command_line(static_cast<int>(args.size()), argv.data(), o, wo, we), expect);
     return o;
-}
-
-std::vector<std::string> lines(const std::string& text) {
-    std::vector<std::string> v;
-    std::size_t b = 0;
-    while (b < text.size()) {
-        std::size_t e = text.find('\n', b);
-        if (e == std::string::npos) e = text.size();
-        v.push_back(text.substr(b, e - b));
-        b = e + 1;
-    }
-    return v;
 }
 
 // Feeds GPS blocks one second apart to a model; returns the 1-based number of
@@ -454,7 +444,7 @@ TEST(VornconvConverter, BufferLimitEndsTheRun) {
     EXPECT_EQ(r.status, ConvStatus::fatal);
     EXPECT_NE(r.err.find("vornconv ERROR: max number of sample w/o GPS exceeds 8, increase MXSMP in vorn and recompile\n"),
               std::string::npos);
-    EXPECT_EQ(lines(r.out).back(), "-1 0 0 0");
+    EXPECT_EQ(vorn::testing::split_lines(r.out).back(), "-1 0 0 0");
     // A flush in time keeps the run going.
     const Result ok = convert(script(std::string(kHead) + "seconds 4 spr=3\n"), options({"-c"}), false, 8);
     EXPECT_EQ(ok.status, ConvStatus::ok) << ok.err;
@@ -477,7 +467,7 @@ TEST(VornconvConverter, DataBeyondGpsOverOneDay) {
     // S_RATE 1: 86,400 samples after the last timed one are one day.
     const std::string head = "header CH_NUM=1;S_RATE=1;D_FILT=0;\n";
     const Result r = convert(script(head + "seconds 3 spr=1\nsamples 86400\n"), options({"-c", "-t", "-a", "86.4"}));
-    const std::vector<std::string> l = lines(r.out);
+    const std::vector<std::string> l = vorn::testing::split_lines(r.out);
     ASSERT_EQ(l.size(), 3u);
     EXPECT_EQ(l[1], "2 2 1483229420 5000 2017-01-01T00:10:20");
     // 1483229420.005 + 86400 s + 86.4 ms

@@ -12,6 +12,8 @@
 #include "classic.hpp"
 #include "tagmodel.hpp"
 
+#include "lines.hpp"
+
 using namespace vorn;
 using namespace vorn::classic;
 
@@ -93,22 +95,10 @@ Result convert(const std::string& bytes, Options opt = {}, int64_t limit = 0,
     return r;
 }
 
-std::vector<std::string> lines_of(const std::string& text) {
-    std::vector<std::string> v;
-    std::size_t b = 0;
-    while (b < text.size()) {
-        std::size_t e = text.find('\n', b);
-        if (e == std::string::npos) e = text.size();
-        v.push_back(text.substr(b, e - b));
-        b = e + 1;
-    }
-    return v;
-}
-
 // Timed sample lines: those whose second-to-last field is not -1.
 std::vector<std::string> timed_lines(const std::string& text) {
     std::vector<std::string> v;
-    for (const std::string& l : lines_of(text)) {
+    for (const std::string& l : vorn::testing::split_lines(text)) {
         std::size_t last = l.rfind(' ');
         if (last == std::string::npos || last == 0) continue;
         std::size_t prev = l.rfind(' ', last - 1);
@@ -529,8 +519,8 @@ TEST(Converter, BufferLimitStopsTheRun) {
     for (int k = 0; k < 30; ++k) s.sample();
     Result r = convert(s.bytes, {}, 10);
     EXPECT_EQ(r.status, Status::fatal);
-    EXPECT_EQ(lines_of(r.err).back(), "max number of sample w/o GPS exceeds 10");
-    EXPECT_EQ(lines_of(r.out).size(), 1u);  // the header line only
+    EXPECT_EQ(vorn::testing::split_lines(r.err).back(), "max number of sample w/o GPS exceeds 10");
+    EXPECT_EQ(vorn::testing::split_lines(r.out).size(), 1u);  // the header line only
     // Nine samples fit; with a flush in between the count starts again.
     Stream t = standard_stream();
     for (int k = 0; k < 8; ++k) t.sample();
@@ -555,15 +545,15 @@ TEST(Converter, AllocationFailureEndsWithStatus200) {
     Stream s = standard_stream(2);
     Result r = convert(s.bytes, {}, 0, never);
     EXPECT_EQ(r.status, Status::fatal);
-    EXPECT_EQ(lines_of(r.err).back(), "vcc malloc failed");
-    EXPECT_EQ(lines_of(r.out).size(), 1u);
+    EXPECT_EQ(vorn::testing::split_lines(r.err).back(), "vcc malloc failed");
+    EXPECT_EQ(vorn::testing::split_lines(r.out).size(), 1u);
     // Two channels take two chunks each step: the second step fails.
     g_allocations = 0;
     Stream t = standard_stream(2);
     for (int64_t k = 0; k < SampleStore::kChunk + 5; ++k) t.sample();
     r = convert(t.bytes, {}, 0, twice);
     EXPECT_EQ(r.status, Status::fatal);
-    EXPECT_EQ(lines_of(r.err).back(), "vcc malloc failed");
+    EXPECT_EQ(vorn::testing::split_lines(r.err).back(), "vcc malloc failed");
 }
 
 TEST(Converter, StoreGrowsAcrossChunksAndKeepsValues) {
@@ -575,7 +565,7 @@ TEST(Converter, StoreGrowsAcrossChunksAndKeepsValues) {
     o.minimum_gps_counts = 1;
     Result r = convert(s.bytes, o);
     ASSERT_EQ(r.status, Status::ok);
-    std::vector<std::string> l = lines_of(r.out);
+    std::vector<std::string> l = vorn::testing::split_lines(r.out);
     ASSERT_EQ(static_cast<int64_t>(l.size()), 1 + s.n);  // the header line, then every sample
     for (int64_t n = 0; n < s.n; ++n) {
         const int32_t v = static_cast<int32_t>(n * 7 - 3);
@@ -654,7 +644,7 @@ TEST(Converter, SampleTagFromBeforeAFlushIsReused) {
     u.gps(3);
     Result ru = convert(u.bytes, o);
     EXPECT_EQ(timed_lines(ru.out).size(), 1u);
-    EXPECT_EQ(lines_of(ru.out).size(), 1u + 10 + 4);
+    EXPECT_EQ(vorn::testing::split_lines(ru.out).size(), 1u + 10 + 4);
     // Nine samples (10-18 at indices 0-8): sample 17 takes the block's time.
     Stream v = s;
     for (int k = 0; k < 9; ++k) v.sample();
@@ -707,7 +697,7 @@ TEST(Converter, RandomAndMutatedStreamsNeverBreakTheRun) {
         ASSERT_TRUE(r.status == Status::ok || r.status == Status::fatal || r.status == Status::no_time_shift)
             << round << " " << status_name(r.status);
         if (r.status == Status::no_time_shift) {
-            EXPECT_EQ(lines_of(r.err).back(), "no t shift after GPS string");
+            EXPECT_EQ(vorn::testing::split_lines(r.err).back(), "no t shift after GPS string");
         }
     }
 }
