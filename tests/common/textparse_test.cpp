@@ -104,3 +104,74 @@ TEST(DecimalTest, CounterTextFollowsTheCount) {
         }
     }
 }
+
+#include "textlines.hpp"
+
+namespace {
+
+// The sample-line reader gives the verdicts and values of the plain
+// token-by-token reading.
+bool reference_sample_line(const std::string& line, int ch, SampleLine& s) {
+    FieldCursor tokens(line);
+    std::string_view tok;
+    if (!(tokens.token(tok) && FieldCursor::parse_integer(tok, s.n))) return false;
+    for (int c = 0; c < ch; ++c)
+        if (!(tokens.token(tok) && FieldCursor::parse_integer(tok, s.v[c]))) return false;
+    return tokens.token(tok) && FieldCursor::parse_integer(tok, s.sec) && tokens.token(tok) &&
+           FieldCursor::parse_integer(tok, s.usec);
+}
+
+void expect_same_sample_line(const std::string& line) {
+    for (int ch = 1; ch <= 3; ++ch) {
+        SampleLine a, b;
+        const bool ra = parse_sample_line(line, ch, a);
+        const bool rb = reference_sample_line(line, ch, b);
+        ASSERT_EQ(ra, rb) << "'" << line << "' ch " << ch;
+        if (!ra) continue;
+        ASSERT_EQ(a.n, b.n) << line;
+        for (int c = 0; c < ch; ++c) ASSERT_EQ(a.v[c], b.v[c]) << line;
+        ASSERT_EQ(a.sec, b.sec) << line;
+        ASSERT_EQ(a.usec, b.usec) << line;
+    }
+}
+
+}  // namespace
+
+TEST(SampleLineTest, AgreesWithTokenByTokenReading) {
+    const char* lines[] = {
+        "1200 -5 17 3 -1 0", "0 0 100000 0 -1 0", "3599999 -628 99998 628 1483232399 999000",
+        "-1 0 0 0 0 0", "1 2 3 4 5 6 7 8 9", "1 2 3", "", " ", "1\t2\v3\f4\r5 6",
+        "9223372036854775807 2147483647 -2147483648 0 -9223372036854775808 9223372036854775807",
+        "9223372036854775808 1 1 1 1 1", "1 2147483648 1 1 1 1", "00000000000000000001 2 3 4 5 6",
+        "+5 +6 -7 +8 +9 -0", "+-5 6 7 8 9 10", "12a 1 1 1 1 1", "1 2 3 4 5 6x",
+        "1234567890123456789012345678901234567890123456789012345678901234",
+        "1 2 3 4 1483228800 1234567 tail that is long enough to pass sixty-four characters",
+        "7 -8388608 8388607 -1 1483228800 999999",
+    };
+    for (const char* l : lines) expect_same_sample_line(l);
+}
+
+TEST(SampleLineTest, AgreesOnRandomLines) {
+    std::mt19937_64 rng(17);
+    const std::string alphabet = "0123456789 -+\t.x";
+    for (int round = 0; round < 100000; ++round) {
+        std::string line;
+        if (rng() % 2) {
+            // Well-formed fields of every length, with damage now and then.
+            const int fields = static_cast<int>(rng() % 8);
+            for (int f = 0; f < fields; ++f) {
+                if (rng() % 3 == 0) line += (rng() % 2) ? '-' : '+';
+                const int digits = 1 + static_cast<int>(rng() % 22);
+                for (int d = 0; d < digits; ++d) line += static_cast<char>('0' + rng() % 10);
+                if (rng() % 40 == 0) line += alphabet[rng() % alphabet.size()];
+                line += rng() % 7 ? " " : "  \t";
+            }
+        } else {
+            const std::size_t len = rng() % 70;
+            for (std::size_t i = 0; i < len; ++i) line += alphabet[rng() % alphabet.size()];
+        }
+        if (line.size() > 64 && rng() % 2) line.resize(64);
+        expect_same_sample_line(line);
+        if (::testing::Test::HasFatalFailure()) return;
+    }
+}
