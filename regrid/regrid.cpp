@@ -114,7 +114,7 @@ void Grid::interpolate(const Pending* pending, double (*values)[4]) const {
         lo[k] = Pair{0.0, 0.0};
         hi[k] = Pair{0.0, 0.0};
         a[k] = ampx_[pending[k].head];
-        w[k] = weights_[&pending[k] - pending_];
+        w[k] = weights_[pending[k].weights];
     }
     for (int p = 0; p < kWindow; ++p) {
         for (int k = 0; k < Count; ++k) {
@@ -164,7 +164,7 @@ void Grid::interpolate_any(const Pending* pending, double (*values)[4]) const {
         const double* w[Count];
         for (int k = 0; k < Count; ++k) {
             a[k] = ampx_[pending[k].head];
-            w[k] = weights_[&pending[k] - pending_];
+            w[k] = weights_[pending[k].weights];
         }
         interpolate_quad<Count>(a, w, values);
     } else {
@@ -244,12 +244,13 @@ void Grid::step(int64_t time_us, const int32_t* values, Writer& out) {
         e.tsrl = tsrl_;
         e.delta_t = t25 - tsrl_;
         e.head = head_;
-        double* w = weights_[npending_];
-        if (npending_ > 0 && pending_[npending_ - 1].delta_t == e.delta_t) {
-            for (int p = 0; p < kWindow; ++p) w[p] = weights_[npending_ - 1][p];
-        } else {
-            weights_for(e.delta_t, w);
+        if (!have_weights_ || e.delta_t != last_delta_t_) {
+            last_weights_ = (last_weights_ + 1) % (kBatch + 1);
+            weights_for(e.delta_t, weights_[last_weights_]);
+            last_delta_t_ = e.delta_t;
+            have_weights_ = true;
         }
+        e.weights = last_weights_;
         ++npending_;
         tsrl_ += hx_;
     }

@@ -84,6 +84,7 @@ private:
         int64_t tsrl;     // the instant
         int64_t delta_t;  // time at the centre minus the instant
         int head;         // ring index of window position 0
+        int weights;      // slot of its weights in weights_
     };
 
     void store(int position, int64_t time_us, const int32_t* values);
@@ -115,7 +116,13 @@ private:
     int npending_ = 0;
     // The weights of each pending instant; consecutive instants often lie at
     // the same distance from their centre line and share them.
-    double weights_[kBatch][kWindow] = {};
+    // Weights of the pending instants. Consecutive instants at the same
+    // distance from the centre share a slot; a new set takes the slot after
+    // the last one, which no pending instant still uses (kBatch + 1 slots).
+    double weights_[kBatch + 1][kWindow] = {};
+    int last_weights_ = 0;
+    int64_t last_delta_t_ = 0;
+    bool have_weights_ = false;
     // Grid lines waiting to go to the writer (a line is at most kMaxLine
     // bytes: a 64-character date or 20-digit seconds, 20 for the
     // microseconds, 12 per value).
