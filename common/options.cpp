@@ -13,8 +13,8 @@ void parse_options(int argc, char** argv, const char* optstring,
         int c = ::getopt(argc, argv, optstring);
         if (c == -1) break;
         if (c == '?' || c == ':') {
-            const char* spec = optopt != 0 ? std::strchr(optstring, optopt) : nullptr;
-            if (spec != nullptr && optopt != ':' && spec[1] == ':')
+            const char* entry = optopt != 0 ? std::strchr(optstring, optopt) : nullptr;
+            if (entry != nullptr && optopt != ':' && entry[1] == ':')
                 handle(OptionEvent::missing_operand, optopt, nullptr);
             else
                 handle(OptionEvent::unrecognized, optopt, nullptr);
