@@ -3,15 +3,34 @@
 #include <charconv>
 
 #include "decimal.hpp"
-#include "textparse.hpp"
 #include "format.hpp"
+#include "textparse.hpp"
 #include "textlines.hpp"
 #include "textparse.hpp"
 #include "vorn.hpp"
 
 namespace vorn::axisturn {
 
-bool parse_grid_line(std::string_view line, int channels, GridLine& g) {
+namespace {
+template <int Channels>
+bool parse_plain_grid_line(std::string_view line, GridLine& g) {
+    PlainFields p;
+    if (!read_plain_fields<2 + Channels>(line, p)) return false;
+    bool ok = plain_field(p, 0, g.ts2) & plain_field(p, 1, g.tmks2);
+    for (int c = 0; c < Channels; ++c) ok &= plain_field(p, 2 + c, g.ampx[c]);
+    return ok;
+}
+}  // namespace
+
+bool parse_grid_line(std::string_view line, int channels, GridLine& g, std::size_t readable_after) {
+    if (line.size() + readable_after >= kPlainSpan) {
+        switch (channels) {
+        case 1: if (parse_plain_grid_line<1>(line, g)) return true; break;
+        case 2: if (parse_plain_grid_line<2>(line, g)) return true; break;
+        case 3: if (parse_plain_grid_line<3>(line, g)) return true; break;
+        default: break;
+        }
+    }
     FieldCursor f(line);
     if (!f.integer(g.ts2) || !f.integer(g.tmks2)) return false;
     for (int c = 0; c < channels; ++c)
@@ -51,7 +70,7 @@ AxisturnExit run_axisturn(LineReader& in, Writer& out, Writer& err) {
             report_unsupported_header(err, program_name(), h);
             return AxisturnExit::unsupported_header;
         }
-        if (!parse_grid_line(line, ch, g)) {
+        if (!parse_grid_line(line, ch, g, LineReader::kPadding)) {
             warn_malformed_line(err, in.line_number(), line);
             continue;
         }

@@ -29,7 +29,7 @@ struct GridLine {
 
 // Parses the first 2 + channels whitespace-separated fields of line as whole
 // decimal integers that fit their fields; later fields are ignored.
-bool parse_grid_line(std::string_view line, int channels, GridLine& g);
+bool parse_grid_line(std::string_view line, int channels, GridLine& g, std::size_t readable_after = 0);
 
 // "%ld %ld " seconds and microseconds, "%d " per value, line feed.
 void write_grid_line(Writer& out, const GridLine& g, int channels);

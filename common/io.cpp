@@ -129,9 +129,12 @@ namespace {
 constexpr std::size_t kMaxLine = std::size_t{16} << 20;
 }  // namespace
 
-LineReader::LineReader(int fd, std::size_t capacity) : fd_(fd), buf_(std::max<std::size_t>(capacity, 64)) {}
+LineReader::LineReader(int fd, std::size_t capacity)
+    : fd_(fd), buf_(std::max<std::size_t>(capacity, 64) + kPadding) {}
 
-LineReader::LineReader(std::string_view text) : eof_(true), mem_(text.data()), mem_len_(text.size()) {}
+LineReader::LineReader(std::string_view text) : buf_(text.size() + kPadding), end_(text.size()), eof_(true) {
+    if (!text.empty()) std::memcpy(buf_.data(), text.data(), text.size());
+}
 
 bool LineReader::fill() {
     if (eof_) return false;
@@ -140,9 +143,9 @@ bool LineReader::fill() {
         end_ -= begin_;
         begin_ = 0;
     }
-    if (end_ == buf_.size()) buf_.resize(buf_.size() * 2);
+    if (buf_.size() - end_ <= kPadding) buf_.resize(buf_.size() * 2);
     for (;;) {
-        ssize_t k = ::read(fd_, buf_.data() + end_, buf_.size() - end_);
+        ssize_t k = ::read(fd_, buf_.data() + end_, buf_.size() - kPadding - end_);
         if (k < 0) {
             if (errno == EINTR) continue;
             read_failed({}, errno);
@@ -157,16 +160,6 @@ bool LineReader::fill() {
 }
 
 bool LineReader::next(std::string_view& line) {
-    if (mem_ != nullptr) {
-        if (begin_ >= mem_len_) return false;
-        const char* b = mem_ + begin_;
-        const void* nl = std::memchr(b, '\n', mem_len_ - begin_);
-        std::size_t n = nl ? static_cast<std::size_t>(static_cast<const char*>(nl) - b) : mem_len_ - begin_;
-        line = std::string_view(b, n);
-        begin_ += n + 1;
-        ++lineno_;
-        return true;
-    }
     std::size_t scanned = 0;
     for (;;) {
         const char* b = buf_.data() + begin_;
@@ -189,7 +182,7 @@ bool LineReader::next(std::string_view& line) {
                 if (eof_) break;
                 ssize_t k;
                 do {
-                    k = ::read(fd_, buf_.data() + end_, buf_.size() - end_);
+                    k = ::read(fd_, buf_.data() + end_, buf_.size() - kPadding - end_);
                 } while (k < 0 && errno == EINTR);
                 if (k < 0) read_failed({}, errno);
                 if (k == 0) {

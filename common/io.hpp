@@ -131,8 +131,12 @@ private:
 // Line input in large blocks: each line without its line feed. A last line
 // without a line feed is still a line. Lines of any length are returned
 // whole, up to a generous cap beyond which the rest of the line is dropped.
+// Behind every line returned lie at least kPadding readable bytes (of no
+// particular value), so that parsers may load whole words near its end.
 class LineReader {
 public:
+    static constexpr std::size_t kPadding = 64;
+
     explicit LineReader(int fd, std::size_t capacity = 1 << 20);
     explicit LineReader(std::string_view text);
     LineReader(const LineReader&) = delete;
@@ -152,8 +156,6 @@ private:
     std::size_t end_ = 0;
     bool eof_ = false;
     int64_t lineno_ = 0;
-    const char* mem_ = nullptr;
-    std::size_t mem_len_ = 0;
 };
 
 }  // namespace vorn

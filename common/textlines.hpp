@@ -63,7 +63,30 @@ struct SampleLine {
 // Parses the first 3 + ch fields of line strictly (whole decimal tokens with
 // an optional sign that fit: 64-bit sample number, 32-bit values, 64-bit
 // seconds and microseconds); later fields are ignored. ch is 1..3.
-inline bool parse_sample_line(std::string_view line, int ch, SampleLine& s) {
+// readable_after: the bytes behind the line that may be read
+// (LineReader::kPadding for a line from a LineReader); with kPlainSpan bytes
+// readable from its start, a plain line is read all at once.
+template <int Ch>
+[[gnu::always_inline]] inline bool parse_plain_sample_line(std::string_view line, SampleLine& s) {
+    PlainFields p;
+    if (!read_plain_fields<3 + Ch>(line, p)) return false;
+    bool ok = plain_field(p, 0, s.n);
+    for (int c = 0; c < Ch; ++c) ok &= plain_field(p, 1 + c, s.v[c]);
+    ok &= plain_field(p, 1 + Ch, s.sec);
+    ok &= plain_field(p, 2 + Ch, s.usec);
+    return ok;
+}
+inline bool parse_sample_line(std::string_view line, int ch, SampleLine& s, std::size_t readable_after = 0) {
+    if (line.size() + readable_after >= kPlainSpan) {
+        // A number that does not fit goes the field-by-field way too, which
+        // stops where it does.
+        switch (ch) {
+        case 1: if (parse_plain_sample_line<1>(line, s)) return true; break;
+        case 2: if (parse_plain_sample_line<2>(line, s)) return true; break;
+        case 3: if (parse_plain_sample_line<3>(line, s)) return true; break;
+        default: break;
+        }
+    }
     FieldCursor f(line);
     if (!f.integer(s.n)) return false;
     for (int c = 0; c < ch; ++c)

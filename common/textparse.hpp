@@ -5,6 +5,7 @@
 // header values are converted in the manner of atoi.
 #pragma once
 
+#include <bit>
 #include <charconv>
 #include <cstdint>
 #include <cstring>
@@ -12,11 +13,135 @@
 #include <string_view>
 #include <type_traits>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 
 namespace vorn {
 
 // The C locale's white space: space, \t, \n, \v, \f, \r.
 inline bool is_space(char c) { return c == ' ' || static_cast<unsigned char>(c - '\t') < 5; }
+
+// Word-at-a-time digit reading: eight characters at once, first character
+// in the lowest byte.
+namespace digits8 {
+inline uint64_t load(const char* p) {
+    uint64_t v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+// The value of the n digits at p, n 1..8.
+inline uint64_t value(const char* p, std::size_t n) {
+    uint64_t v = load(p) << (8 * (8 - n));  // the digits to the top, zeros before them
+    v = ((v & 0x0F0F0F0F0F0F0F0Fu) * 2561) >> 8;
+    v = ((v & 0x00FF00FF00FF00FFu) * 6553601) >> 16;
+    return ((v & 0x0000FFFF0000FFFFu) * 42949672960001u) >> 32;
+}
+}  // namespace digits8
+
+// The leading fields of a plain line, read all at once: a line whose first
+// kPlainSpan bytes (or all its bytes, if fewer) are only digits, spaces and
+// minus signs, as nearly every line of the text record stream is. The caller
+// must be able to read kPlainSpan bytes from the line's start (a LineReader's
+// line with its padding). read_plain_fields gives the magnitude and sign of
+// each of the first Count fields, or false when the line is not plain, has
+// fewer fields, or a field is not a minus sign and 1 to 16 digits; the line
+// is then read field by field, which gives the exact verdict.
+inline constexpr std::size_t kPlainSpan = 64;
+struct PlainFields {
+    uint64_t magnitude[8];
+    uint32_t negative;  // bit k: field k has a minus sign
+};
+
+#if defined(__SSE2__)
+namespace plain {
+// One bit per byte of the 16 at p: digits, spaces, minus signs.
+struct Masks {
+    uint64_t digit = 0;
+    uint64_t space = 0;
+    uint64_t minus = 0;
+};
+[[gnu::always_inline]] inline void add_block(Masks& m, const char* p, int shift) {
+    const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const __m128i d = _mm_and_si128(_mm_cmpgt_epi8(x, _mm_set1_epi8('0' - 1)), _mm_cmplt_epi8(x, _mm_set1_epi8('9' + 1)));
+    const auto bits = [shift](__m128i v) {
+        return static_cast<uint64_t>(static_cast<uint32_t>(_mm_movemask_epi8(v))) << shift;
+    };
+    m.digit |= bits(d);
+    m.space |= bits(_mm_cmpeq_epi8(x, _mm_set1_epi8(' ')));
+    m.minus |= bits(_mm_cmpeq_epi8(x, _mm_set1_epi8('-')));
+}
+}  // namespace plain
+#endif
+
+template <int Count>
+[[gnu::always_inline]] inline bool read_plain_fields(std::string_view line, PlainFields& f) {
+    static_assert(Count >= 1 && Count <= 8);
+#if defined(__SSE2__)
+    static_assert(kPlainSpan == 64);
+    if constexpr (std::endian::native != std::endian::little) return false;
+    const char* const b = line.data();
+    const std::size_t size = line.size();
+    plain::Masks m;
+    plain::add_block(m, b, 0);
+    plain::add_block(m, b + 16, 16);
+    plain::add_block(m, b + 32, 32);
+    if (size > 48) plain::add_block(m, b + 48, 48);
+    const uint64_t in_line = size >= 64 ? ~uint64_t{0} : (uint64_t{1} << size) - 1;
+    if (((m.digit | m.space | m.minus) & in_line) != in_line) return false;
+    const uint64_t digit = m.digit & in_line;
+    const uint64_t minus = m.minus & in_line;
+    // Each field is a run of digits, with a minus sign just before it or none.
+    uint64_t starts = digit & ~(digit << 1);
+    uint64_t lasts = digit & ~(digit >> 1);
+    if ((minus & ~(starts >> 1)) != 0 || (minus & ((minus | digit) << 1)) != 0) return false;
+    // A run that reaches the 64th byte may go on beyond it.
+    if (size > 64) lasts &= ~(uint64_t{1} << 63);
+    const uint64_t signs = minus << 1;  // bit s: the field at s has a sign
+    uint32_t negative = 0;
+#pragma GCC unroll 8
+    for (int k = 0; k < Count; ++k) {
+        if (lasts == 0) return false;  // (a start lies before every last)
+        const int s = __builtin_ctzll(starts);
+        const int e = __builtin_ctzll(lasts);
+        starts &= starts - 1;
+        lasts &= lasts - 1;
+        negative |= static_cast<uint32_t>((signs >> s) & 1u) << k;
+        const char* const p = b + s;
+        const std::size_t n = static_cast<std::size_t>(e + 1 - s);
+        if (n <= 8) {
+            f.magnitude[k] = digits8::value(p, n);
+        } else {
+            if (n > 16) return false;
+            f.magnitude[k] = digits8::value(p, n - 8) * 100000000u + digits8::value(p + n - 8, 8);
+        }
+    }
+    f.negative = negative;
+    return true;
+#else
+    (void)line;
+    (void)f;
+    return false;
+#endif
+}
+
+// The field k of f as a T, false when it does not fit.
+template <class T>
+[[gnu::always_inline]] inline bool plain_field(const PlainFields& f, int k, T& v) {
+    static_assert(std::is_signed_v<T> && sizeof(T) <= 8);
+    using U = std::make_unsigned_t<T>;
+    const uint64_t max = static_cast<uint64_t>(std::numeric_limits<T>::max());
+    const uint64_t mag = f.magnitude[k];
+    if ((f.negative >> k) & 1u) {
+        if (mag > max + 1) return false;
+        v = static_cast<T>(static_cast<U>(0) - static_cast<U>(mag));
+    } else {
+        if (mag > max) return false;
+        v = static_cast<T>(mag);
+    }
+    return true;
+}
 
 // Walks the whitespace-separated tokens of one line.
 class FieldCursor {

@@ -47,10 +47,11 @@ int32_t round_half_away(double v) {
 // ---- Grid -----------------------------------------------------------------
 
 void Grid::store(int position, int64_t time_us, const int32_t* values) {
-    const int slot = (head_ + position) % kRing;
+    const unsigned slot = (head_ + static_cast<unsigned>(position)) % kRing;
     ts1l_[slot] = ts1l_[slot + kRing] = time_us;
-    for (int c = 0; c < channels_; ++c)
-        ampx_[slot][c] = ampx_[slot + kRing][c] = static_cast<double>(values[c]);
+    // All three value fields are stored; the lanes of absent channels are
+    // summed but never written.
+    for (int c = 0; c < 3; ++c) ampx_[slot][c] = ampx_[slot + kRing][c] = static_cast<double>(values[c]);
 }
 
 void Grid::fill(int64_t time_us, const int32_t* values) {
@@ -175,29 +176,28 @@ void Grid::interpolate_any(const Pending* pending, double (*values)[4]) const {
 void Grid::compute_pending(Writer& out) {
     if (npending_ == 0) return;
     double values[kBatch][4] = {};
-    static_assert(kBatch == 4);
+    static_assert(kBatch == 8);
     switch (npending_) {
+    case 8: interpolate_any<8>(pending_, values); break;
+    case 7: interpolate_any<7>(pending_, values); break;
+    case 6: interpolate_any<6>(pending_, values); break;
+    case 5: interpolate_any<5>(pending_, values); break;
     case 4: interpolate_any<4>(pending_, values); break;
     case 3: interpolate_any<3>(pending_, values); break;
     case 2: interpolate_any<2>(pending_, values); break;
     default: interpolate_any<1>(pending_, values); break;
     }
-    for (int k = 0; k < npending_; ++k) write_instant(out, pending_[k].tsrl, values[k]);
+    char* p = out.room(kBatch * kMaxLine);
+    for (int k = 0; k < npending_; ++k) p = write_instant(p, pending_[k].tsrl, values[k]);
+    out.advance(p);
     npending_ = 0;
 }
 
-void Grid::finish(Writer& out) {
-    compute_pending(out);
-    flush_block(out);
-}
+void Grid::finish(Writer& out) { compute_pending(out); }
 
-void Grid::write_instant(Writer& out, int64_t tsrl, const double* values) {
+char* Grid::write_instant(char* p, int64_t tsrl, const double* values) {
     const int64_t sec = tsrl / 1000000;
     const int64_t usec = tsrl % 1000000;
-    // The whole line is built in place in the grid's own output block.
-    if (sizeof block_ - block_len_ < kMaxLine) flush_block(out);
-    char* const line = block_ + block_len_;
-    char* p = line;
     if (calendar_) {
         const std::string_view date = date_.of(sec);
         const std::size_t n = date.size() < 64 ? date.size() : 64;
@@ -223,35 +223,40 @@ void Grid::write_instant(Writer& out, int64_t tsrl, const double* values) {
         p = put_int(p, round_half_away(values[c]));
     }
     *p++ = '\n';
-    block_len_ += static_cast<std::size_t>(p - line);
+    return p;
 }
 
-void Grid::flush_block(Writer& out) {
-    out.put(std::string_view(block_, block_len_));
-    block_len_ = 0;
+int Grid::weight_set(int64_t delta_t, Writer& out) {
+    const int slot = static_cast<int>(static_cast<uint64_t>(delta_t) % kWeightSets);
+    if (weights_valid_[slot] && weights_delta_[slot] == delta_t) return slot;
+    // The slot is taken anew: the pending instants that use it go first.
+    for (int k = 0; k < npending_; ++k) {
+        if (pending_[k].weights == slot) {
+            compute_pending(out);
+            break;
+        }
+    }
+    weights_for(delta_t, weights_[slot]);
+    weights_delta_[slot] = delta_t;
+    weights_valid_[slot] = true;
+    return slot;
 }
 
 void Grid::step(int64_t time_us, const int32_t* values, Writer& out) {
     // The new line's slot must not lie in a pending instant's window.
-    if (npending_ > 0 && (head_ - pending_[0].head + kRing) % kRing >= kRing - kWindow) compute_pending(out);
+    static_assert(kRing >= kWindow + kBatch);
+    if (npending_ > 0 && (head_ - static_cast<unsigned>(pending_[0].head)) % kRing >= kRing - kWindow)
+        compute_pending(out);
     store(kWindow - 1, time_us, values);
     const int64_t t25 = ts1l_[head_ + kCentre];
-    static_assert(sizeof ampx_[0] == 4 * sizeof(double));
     const int64_t t26 = ts1l_[head_ + kCentre + 1];
     while (tsrl_ < t26) {
         if (npending_ == kBatch) compute_pending(out);
-        Pending& e = pending_[npending_];
+        const int weights = weight_set(t25 - tsrl_, out);
+        Pending& e = pending_[npending_++];
         e.tsrl = tsrl_;
-        e.delta_t = t25 - tsrl_;
-        e.head = head_;
-        if (!have_weights_ || e.delta_t != last_delta_t_) {
-            last_weights_ = (last_weights_ + 1) % (kBatch + 1);
-            weights_for(e.delta_t, weights_[last_weights_]);
-            last_delta_t_ = e.delta_t;
-            have_weights_ = true;
-        }
-        e.weights = last_weights_;
-        ++npending_;
+        e.head = static_cast<int>(head_);
+        e.weights = weights;
         tsrl_ += hx_;
     }
     head_ = (head_ + 1) % kRing;
@@ -297,7 +302,7 @@ RegridExit run_regrid(LineReader& in, Writer& out, Writer& err, const RegridOpti
     while (in.next(line)) {
         if (!supported) return unsupported(h, err);
         int64_t t = 0;
-        if (!parse_sample_line(line, ch, s)) {
+        if (!parse_sample_line(line, ch, s, LineReader::kPadding)) {
             warn_malformed_line(err, in.line_number(), line);
             continue;
         }

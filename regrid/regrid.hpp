@@ -77,25 +77,26 @@ public:
     // pending instant's window.
     static constexpr int kRing = 64;
     // Instants computed together.
-    static constexpr int kBatch = 4;
+    static constexpr int kBatch = 8;
+    // Sets of weights kept, by distance of the instant from its centre line.
+    static constexpr int kWeightSets = 16;
 
 private:
     struct Pending {
-        int64_t tsrl;     // the instant
-        int64_t delta_t;  // time at the centre minus the instant
-        int head;         // ring index of window position 0
-        int weights;      // slot of its weights in weights_
+        int64_t tsrl;  // the instant
+        int head;      // ring index of window position 0
+        int weights;   // its set of weights in weights_
     };
 
     void store(int position, int64_t time_us, const int32_t* values);
     void weights_for(int64_t delta_t, double* weights);
+    int weight_set(int64_t delta_t, Writer& out);
     void compute_pending(Writer& out);
     template <int Count>
     void interpolate(const Pending* pending, double (*values)[4]) const;
     template <int Count>
     void interpolate_any(const Pending* pending, double (*values)[4]) const;
-    void write_instant(Writer& out, int64_t tsrl, const double* values);
-    void flush_block(Writer& out);
+    char* write_instant(char* p, int64_t tsrl, const double* values);
 
     // A ring of kRing slots kept twice (slot k at k and k + kRing), so that
     // the 51 positions from any head lie in one piece.
@@ -103,8 +104,8 @@ private:
     // The amplitudes as read (32-bit), held as doubles (the products of the
     // sums take them as doubles anyway, and the conversion is exact): the
     // channels of one line side by side, with room for a fourth.
-    alignas(16) double ampx_[2 * kRing][4] = {};
-    int head_ = 0;
+    alignas(32) double ampx_[2 * kRing][4] = {};
+    unsigned head_ = 0;
     int filled_ = 0;
     int channels_;
     bool calendar_;
@@ -114,21 +115,16 @@ private:
     DateText date_;
     Pending pending_[kBatch] = {};
     int npending_ = 0;
-    // The weights of each pending instant; consecutive instants often lie at
-    // the same distance from their centre line and share them.
-    // Weights of the pending instants. Consecutive instants at the same
-    // distance from the centre share a slot; a new set takes the slot after
-    // the last one, which no pending instant still uses (kBatch + 1 slots).
-    double weights_[kBatch + 1][kWindow] = {};
-    int last_weights_ = 0;
-    int64_t last_delta_t_ = 0;
-    bool have_weights_ = false;
-    // Grid lines waiting to go to the writer (a line is at most kMaxLine
-    // bytes: a 64-character date or 20-digit seconds, 20 for the
-    // microseconds, 12 per value).
+    // The weights depend only on the distance from the instant to its centre
+    // line, and that distance takes few values while the clock is steady:
+    // each set is kept in the slot its distance hashes to until another
+    // distance needs the slot.
+    double weights_[kWeightSets][kWindow] = {};
+    int64_t weights_delta_[kWeightSets] = {};
+    bool weights_valid_[kWeightSets] = {};
+    // A grid line is at most kMaxLine bytes: a 64-character date or
+    // 20-digit seconds, 20 for the microseconds, 12 per value, and scratch.
     static constexpr std::size_t kMaxLine = 160;
-    char block_[1 << 16];
-    std::size_t block_len_ = 0;
     // The text of the last whole second written.
     char sec_text_[24] = {};
     std::size_t sec_len_ = 0;

@@ -139,7 +139,7 @@ StampfillExit run_stampfill(LineReader& in, Writer& out, Writer& err, int64_t li
     SampleLine s;
     while (in.next(line)) {
         if (!supported) return unsupported(h, err);
-        if (!parse_sample_line(line, ch, s)) {
+        if (!parse_sample_line(line, ch, s, LineReader::kPadding)) {
             warn_malformed_line(err, in.line_number(), line);
             continue;
         }

@@ -284,7 +284,7 @@ Outcome run(vorn::LineReader& in, Writer& out, Writer& diag, vorn::HeaderValues&
             if (!vorn::header_supported(h)) return Outcome::unsupported_header;
             supported = true;
         }
-        if (!vorn::parse_sample_line(line, channels, s)) {
+        if (!vorn::parse_sample_line(line, channels, s, vorn::LineReader::kPadding)) {
             vorn::warn_malformed_line(diag, in.line_number(), line);
             continue;
         }
@@ -316,7 +316,7 @@ Outcome run(vorn::LineReader& in, Writer& out, Writer& diag, vorn::HeaderValues&
     if (o != Outcome::ok) return give_up(o);
 
     while (in.next(line)) {
-        if (!vorn::parse_sample_line(line, channels, s)) {
+        if (!vorn::parse_sample_line(line, channels, s, vorn::LineReader::kPadding)) {
             vorn::warn_malformed_line(diag, in.line_number(), line);
             continue;
         }

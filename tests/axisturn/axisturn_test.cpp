@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 
 #include "axisturn.hpp"
@@ -46,6 +47,36 @@ TEST(Axisturn, GridLineFields) {
     EXPECT_FALSE(parse_grid_line("1 2 3x", 1, g));
     EXPECT_FALSE(parse_grid_line("1 2147483648 3", 1, g));  // microseconds are 32 bits
     EXPECT_FALSE(parse_grid_line("2016-12-31T23:59:59 950000  1 2 3", 3, g));
+}
+
+// A line read with readable bytes behind it (as the program reads them) gets
+// the verdict and fields of the same line read on its own.
+TEST(Axisturn, GridLinesReadAtOnceAgreeWithFieldByField) {
+    std::mt19937_64 rng(23);
+    const std::string alphabet = "0123456789  -+\tx";
+    for (int round = 0; round < 50000; ++round) {
+        std::string line;
+        const int fields = static_cast<int>(rng() % 7);
+        for (int f = 0; f < fields; ++f) {
+            if (rng() % 3 == 0) line += '-';
+            const int digits = 1 + static_cast<int>(rng() % 20);
+            for (int d = 0; d < digits; ++d) line += static_cast<char>('0' + rng() % 10);
+            if (rng() % 30 == 0) line += alphabet[rng() % alphabet.size()];
+            line += std::string(1 + rng() % 3, ' ');
+        }
+        if (rng() % 4 == 0) line.resize(rng() % (line.size() + 1));
+        const std::string padded = line + std::string(LineReader::kPadding, '5');
+        for (int ch = 1; ch <= 3; ++ch) {
+            GridLine a, b;
+            const bool ra = parse_grid_line(std::string_view(padded.data(), line.size()), ch, a, LineReader::kPadding);
+            const bool rb = parse_grid_line(line, ch, b);
+            ASSERT_EQ(ra, rb) << "'" << line << "' " << ch;
+            if (!ra) continue;
+            ASSERT_EQ(a.ts2, b.ts2) << line;
+            ASSERT_EQ(a.tmks2, b.tmks2) << line;
+            for (int c = 0; c < ch; ++c) ASSERT_EQ(a.ampx[c], b.ampx[c]) << line;
+        }
+    }
 }
 
 TEST(Axisturn, PassesTheStreamThrough) {

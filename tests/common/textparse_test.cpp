@@ -105,6 +105,7 @@ TEST(DecimalTest, CounterTextFollowsTheCount) {
     }
 }
 
+#include "io.hpp"
 #include "textlines.hpp"
 
 namespace {
@@ -121,17 +122,25 @@ bool reference_sample_line(const std::string& line, int ch, SampleLine& s) {
            FieldCursor::parse_integer(tok, s.usec);
 }
 
-void expect_same_sample_line(const std::string& line) {
+// The line is read twice: as it stands, and as a LineReader hands it out,
+// with readable bytes behind it (digits, which must not count as the line's,
+// or white space).
+void expect_same_sample_line(const std::string& line, char padding = '7') {
+    std::string padded = line + std::string(LineReader::kPadding, padding);
+    const std::string_view with_padding(padded.data(), line.size());
     for (int ch = 1; ch <= 3; ++ch) {
-        SampleLine a, b;
-        const bool ra = parse_sample_line(line, ch, a);
+        SampleLine b;
         const bool rb = reference_sample_line(line, ch, b);
-        ASSERT_EQ(ra, rb) << "'" << line << "' ch " << ch;
-        if (!ra) continue;
-        ASSERT_EQ(a.n, b.n) << line;
-        for (int c = 0; c < ch; ++c) ASSERT_EQ(a.v[c], b.v[c]) << line;
-        ASSERT_EQ(a.sec, b.sec) << line;
-        ASSERT_EQ(a.usec, b.usec) << line;
+        for (const std::size_t after : {std::size_t{0}, LineReader::kPadding}) {
+            SampleLine a;
+            const bool ra = parse_sample_line(with_padding, ch, a, after);
+            ASSERT_EQ(ra, rb) << "'" << line << "' ch " << ch << " readable after " << after;
+            if (!ra) continue;
+            ASSERT_EQ(a.n, b.n) << line;
+            for (int c = 0; c < ch; ++c) ASSERT_EQ(a.v[c], b.v[c]) << line;
+            ASSERT_EQ(a.sec, b.sec) << line;
+            ASSERT_EQ(a.usec, b.usec) << line;
+        }
     }
 }
 
@@ -147,8 +156,26 @@ TEST(SampleLineTest, AgreesWithTokenByTokenReading) {
         "1234567890123456789012345678901234567890123456789012345678901234",
         "1 2 3 4 1483228800 1234567 tail that is long enough to pass sixty-four characters",
         "7 -8388608 8388607 -1 1483228800 999999",
+        // around the 64 bytes read at once: fields that end at, cross or
+        // start at the 64th byte, signs just before it
+        "1000000000000000 -2000000000 300000000 -400000000 1483228800 99999",
+        "1000000000000000 -2000000000 300000000 -400000000 1483228800 999999",
+        "1000000000000000 -2000000000 300000000 -400000000 1483228800 9999999",
+        "100000000000000 -2000000000 300000000 -400000000 1483228800 -999999",
+        "1000000000000000 -2000000000 300000000 -400000000 148322880 -999999",
+        "1 2 3 4 5 6                                                    -7 8",
+        "1 2 3 4 5                                                      -7 8",
+        "1 2 3 4 5                                                     12345678",
+        "1 2 3 4 5                                                      12345678",
+        "1 2 3 4 5                                                      1-",
+        "12345678901234567 1 2 3 4 5", "1234567890123456 1 2 3 4 5", "-1234567890123456 1 2 3 4 5",
+        "1 2 3 4 5 -", "- 1 2 3 4 5", "1 2 3 4 5 6-", "1 2 3 4 5 6--", "1 2 3 4 5 -6-7", "1- 2 3 4 5 6",
+        "1 2 3 4 5 1-6",
     };
-    for (const char* l : lines) expect_same_sample_line(l);
+    for (const char* l : lines) {
+        expect_same_sample_line(l);
+        expect_same_sample_line(l, ' ');
+    }
 }
 
 TEST(SampleLineTest, AgreesOnRandomLines) {
@@ -170,8 +197,8 @@ TEST(SampleLineTest, AgreesOnRandomLines) {
             const std::size_t len = rng() % 70;
             for (std::size_t i = 0; i < len; ++i) line += alphabet[rng() % alphabet.size()];
         }
-        if (line.size() > 64 && rng() % 2) line.resize(64);
-        expect_same_sample_line(line);
+        if (line.size() > 64 && rng() % 2) line.resize(64 - rng() % 3);
+        expect_same_sample_line(line, "7 -"[rng() % 3]);
         if (::testing::Test::HasFatalFailure()) return;
     }
 }
