@@ -38,11 +38,11 @@ bool parse_grid_line(std::string_view line, int channels, GridLine& g, std::size
     return true;
 }
 
-void write_grid_line(Writer& out, const GridLine& g, int channels) {
+void write_grid_line(Writer& out, const GridLine& g, int channels, NumberText& seconds) {
     // Built in place: 20 + 11 characters of time, 11 per value, spaces, and
     // scratch behind the last number.
     char* p = out.room(96);
-    p = put_int(p, g.ts2);
+    p = seconds.put(p, g.ts2);
     *p++ = ' ';
     p = put_int(p, g.tmks2);
     *p++ = ' ';
@@ -65,6 +65,7 @@ AxisturnExit run_axisturn(LineReader& in, Writer& out, Writer& err) {
     const bool supported = header_supported(h);
     const int ch = supported ? h.CH_NUM : 0;
     GridLine g;
+    NumberText seconds;
     while (in.next(line)) {
         if (!supported) {
             report_unsupported_header(err, program_name(), h);
@@ -74,7 +75,7 @@ AxisturnExit run_axisturn(LineReader& in, Writer& out, Writer& err) {
             warn_malformed_line(err, in.line_number(), line);
             continue;
         }
-        write_grid_line(out, g, ch);
+        write_grid_line(out, g, ch, seconds);
     }
     return AxisturnExit::ok;
 }

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string_view>
 
+#include "decimal.hpp"
 #include "io.hpp"
 #include "program.hpp"
 
@@ -32,7 +33,12 @@ struct GridLine {
 bool parse_grid_line(std::string_view line, int channels, GridLine& g, std::size_t readable_after = 0);
 
 // "%ld %ld " seconds and microseconds, "%d " per value, line feed.
-void write_grid_line(Writer& out, const GridLine& g, int channels);
+// seconds keeps the text of the last whole second between lines.
+void write_grid_line(Writer& out, const GridLine& g, int channels, NumberText& seconds);
+inline void write_grid_line(Writer& out, const GridLine& g, int channels) {
+    NumberText seconds;
+    write_grid_line(out, g, channels, seconds);
+}
 
 // The whole run after the options: header line, "XXX %d\n" with CH_NUM on
 // err, then every sample line.

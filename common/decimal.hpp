@@ -131,4 +131,47 @@ private:
     int len_ = 0;
 };
 
+// The "%ld" text of a number that mostly repeats or goes up by one from
+// line to line (whole seconds, sample numbers): the last text is kept, and
+// reused or incremented instead of converting the number anew.
+class NumberText {
+public:
+    NumberText() {
+        text_[kWidth - 1] = '0';
+        len_ = 1;
+    }
+    // Writes the text of v at p, with up to 24 bytes of scratch behind it.
+    char* put(char* p, int64_t v) {
+        if (v != value_) update(v);
+        std::memcpy(p, text_ + kWidth - len_, kWidth);
+        return p + len_;
+    }
+
+private:
+    void update(int64_t v) {
+        if (v > 0 && value_ >= 0 && v - 1 == value_) {
+            // Nines carry; all nines grow by a leading 1 (bytes before the
+            // text may hold an older, longer text).
+            int i = kWidth - 1;
+            while (i >= kWidth - len_ && text_[i] == '9') text_[i--] = '0';
+            if (i < kWidth - len_) {
+                text_[i] = '1';
+                ++len_;
+            } else {
+                ++text_[i];
+            }
+        } else {
+            char tmp[32];
+            len_ = static_cast<int>(put_int(tmp, v) - tmp);
+            std::memcpy(text_ + kWidth - len_, tmp, static_cast<std::size_t>(len_));
+        }
+        value_ = v;
+    }
+
+    static constexpr int kWidth = 24;
+    char text_[2 * kWidth] = {};  // the text right-aligned at kWidth; scratch behind
+    int len_ = 0;
+    int64_t value_ = 0;
+};
+
 }  // namespace vorn

@@ -159,7 +159,7 @@ bool LineReader::fill() {
     }
 }
 
-bool LineReader::next(std::string_view& line) {
+bool LineReader::next_slow(std::string_view& line) {
     std::size_t scanned = 0;
     for (;;) {
         const char* b = buf_.data() + begin_;

@@ -16,6 +16,10 @@
 
 #include "decimal.hpp"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace vorn {
 
 // Output buffer with std::to_chars formatting. Writes to a file descriptor,
@@ -143,11 +147,33 @@ public:
     LineReader& operator=(const LineReader&) = delete;
 
     // The next line, or false at the end of input.
-    bool next(std::string_view& line);
+    bool next(std::string_view& line) {
+#if defined(__SSE2__)
+        // A line of less than 64 bytes that lies whole in the buffer is found
+        // 16 bytes at a time (the padding keeps the loads inside the buffer).
+        const char* const b = buf_.data() + begin_;
+        const std::size_t have = end_ - begin_;
+        const __m128i feed = _mm_set1_epi8('\n');
+        for (std::size_t off = 0; off < 64 && off < have; off += 16) {
+            const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + off));
+            const unsigned m = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(x, feed)));
+            if (m != 0) {
+                const std::size_t n = off + static_cast<std::size_t>(__builtin_ctz(m));
+                if (n >= have) break;  // beyond the bytes read
+                line = std::string_view(b, n);
+                begin_ += n + 1;
+                ++lineno_;
+                return true;
+            }
+        }
+#endif
+        return next_slow(line);
+    }
     // Number of the line last returned, counted from 1.
     int64_t line_number() const { return lineno_; }
 
 private:
+    bool next_slow(std::string_view& line);
     bool fill();
 
     int fd_ = -1;

@@ -204,15 +204,7 @@ char* Grid::write_instant(char* p, int64_t tsrl, const double* values) {
         std::memcpy(p, date.data(), n);
         p += n;
     } else {
-        if (sec != sec_cached_ || sec_len_ == 0) {
-            sec_len_ = static_cast<std::size_t>(put_int(sec_text_, sec) - sec_text_);
-            sec_cached_ = sec;
-        }
-        // A fixed-size copy (the line has room behind it) compiles to two
-        // moves; the length of the seconds varies only once in 300 years.
-        static_assert(sizeof sec_text_ == 24);
-        std::memcpy(p, sec_text_, sizeof sec_text_);
-        p += sec_len_;
+        p = sec_text_.put(p, sec);
     }
     // " %6ld " with the microseconds, then " %d" per channel.
     *p++ = ' ';

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "calendar.hpp"
+#include "decimal.hpp"
 #include "io.hpp"
 #include "kernel.hpp"
 #include "program.hpp"
@@ -126,9 +127,7 @@ private:
     // 20-digit seconds, 20 for the microseconds, 12 per value, and scratch.
     static constexpr std::size_t kMaxLine = 160;
     // The text of the last whole second written.
-    char sec_text_[24] = {};
-    std::size_t sec_len_ = 0;
-    int64_t sec_cached_ = 0;
+    NumberText sec_text_;
 };
 
 // The whole run: header line, sample lines, grid lines. Messages go to err.

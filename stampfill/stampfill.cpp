@@ -43,13 +43,13 @@ void Filler::write_line(Writer& out, int64_t n, const int32_t* values, int64_t s
     // Built in place: three numbers of at most 20 characters, 11 per value,
     // spaces, and scratch behind the last number.
     char* p = out.room(128);
-    p = put_int(p, n);
+    p = number_text_.put(p, n);
     *p++ = ' ';
     for (int c = 0; c < channels_ && c < 3; ++c) {
         p = put_int(p, values[c]);
         *p++ = ' ';
     }
-    p = put_int(p, sec);
+    p = sec_text_.put(p, sec);
     *p++ = ' ';
     p = put_int(p, usec);
     *p++ = '\n';

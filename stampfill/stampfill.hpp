@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "decimal.hpp"
 #include "io.hpp"
 #include "program.hpp"
 #include "textlines.hpp"
@@ -74,6 +75,9 @@ private:
     // Waiting lines: sample numbers, and channels_ values per line.
     std::vector<int64_t> nums_;
     std::vector<int32_t> vals_;
+    // Texts of the last sample number and whole second written.
+    NumberText number_text_;
+    NumberText sec_text_;
 };
 
 // The whole run: header line, sample lines with their times. Messages go to

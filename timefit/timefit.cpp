@@ -202,16 +202,21 @@ void TagChecker::close_block(int64_t i) {
 void TagChecker::write_final() { write_lines(buf_.size(), true); }
 
 // "%lld " sample number, "%d " per amplitude.
-void TagChecker::write_head(int64_t i) {
-    out_.num(buf_.n(i));
-    out_.put(' ');
+// "%ld " sample number, "%d " per channel, at p (room for a whole line).
+char* TagChecker::write_head(char* p, int64_t i) {
+    p = number_text_.put(p, buf_.n(i));
+    *p++ = ' ';
     for (int c = 0; c < channels_; ++c) {
-        out_.num(buf_.amp(c, i));
-        out_.put(' ');
+        p = vorn::put_int(p, buf_.amp(c, i));
+        *p++ = ' ';
     }
+    return p;
 }
 
 void TagChecker::write_lines(int64_t count, bool final_block) {
+    // A line is at most 21 + 3 * 12 characters of head, 21 + 21 of time
+    // and the tail, with scratch behind.
+    constexpr std::size_t kMaxLine = 160;
     if (tag_list_) {
         // Timed lines only, with the calendar time and the verdict:
         // "%ld %ld %4d-%02d-%02dT%02d:%02d:%02d %d".
@@ -220,7 +225,7 @@ void TagChecker::write_lines(int64_t count, bool final_block) {
             if (i >= count) break;
             const int64_t sec = buf_.sec(i);
             if (sec <= 0) continue;  // opened the block but carries no time
-            write_head(i);
+            out_.advance(write_head(out_.room(kMaxLine), i));
             out_.num(sec);
             out_.put(' ');
             out_.num(buf_.usec(i));
@@ -235,33 +240,30 @@ void TagChecker::write_lines(int64_t count, bool final_block) {
     int64_t k = 1;
     for (int64_t i = 0; i < count; ++i) {
         const int64_t sec = buf_.sec(i);
-        write_head(i);
+        char* p = write_head(out_.room(kMaxLine), i);
         if (k <= j_ && index_[k] == i) {
             const int64_t verdict = final_block ? kFinalBlock : aflag_[k];
             ++k;
             if (sec > 0) {
                 // A tag: unchanged when good, its seconds negated otherwise;
                 // the final block's tags end with a space.
-                if (verdict == kGood) {
-                    out_.num(sec);
-                    out_.put(' ');
-                    out_.num(buf_.usec(i));
-                    out_.put('\n');
-                } else {
-                    out_.num(-sec);
-                    out_.put(' ');
-                    out_.num(buf_.usec(i));
-                    out_.put(final_block ? std::string_view(" \n") : std::string_view("\n"));
-                }
+                p = verdict == kGood ? sec_text_.put(p, sec) : vorn::put_int(p, -sec);
+                *p++ = ' ';
+                p = vorn::put_int(p, buf_.usec(i));
+                if (verdict != kGood && final_block) *p++ = ' ';
+                *p++ = '\n';
+                out_.advance(p);
                 continue;
             }
             // A line that opened the block without a time is written untimed.
         }
         // Untimed: its own seconds and microseconds, a space, the line feed.
-        out_.num(sec);
-        out_.put(' ');
-        out_.num(buf_.usec(i));
-        out_.put(" \n");
+        p = sec > 0 ? sec_text_.put(p, sec) : vorn::put_int(p, sec);
+        *p++ = ' ';
+        p = vorn::put_int(p, buf_.usec(i));
+        *p++ = ' ';
+        *p++ = '\n';
+        out_.advance(p);
     }
 }
 

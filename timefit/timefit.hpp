@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "calendar.hpp"
+#include "decimal.hpp"
 #include "io.hpp"
 #include "program.hpp"
 #include "textlines.hpp"
@@ -133,7 +134,7 @@ private:
     void add_point(int64_t index);
     void close_block(int64_t i);
     void write_lines(int64_t count, bool final_block);
-    void write_head(int64_t i);
+    char* write_head(char* p, int64_t i);
     double elapsed(int64_t n) const;
 
     vorn::Writer& out_;
@@ -143,6 +144,9 @@ private:
     Limits limits_;
     BlockBuffer buf_;
     vorn::DateText date_;
+    // Texts of the last sample number and whole second written.
+    vorn::NumberText number_text_;
+    vorn::NumberText sec_text_;
 
     int64_t nsamp0_ = 0;  // sample number of the block's first tag
     int64_t t0_ = 0;      // seconds of the block's first tag

@@ -105,6 +105,35 @@ TEST(DecimalTest, CounterTextFollowsTheCount) {
     }
 }
 
+// Repeats, steps of one across every carry, jumps, signs, and a short text
+// after a long one of nines (whose bytes stay behind it).
+TEST(DecimalTest, NumberTextFollowsAnySequence) {
+    std::mt19937_64 rng(29);
+    NumberText t;
+    char a[64], b[64];
+    const auto check = [&](int64_t v) {
+        *t.put(a, v) = '\0';
+        std::snprintf(b, sizeof b, "%" PRId64, v);
+        ASSERT_STREQ(a, b);
+    };
+    for (int64_t v : {int64_t{0}, int64_t{1}, int64_t{9}, int64_t{10}, int64_t{999}, int64_t{9}, int64_t{10},
+                      int64_t{-1}, int64_t{0}, int64_t{1}, INT64_MAX, INT64_MIN, int64_t{-9}, int64_t{-8}})
+        check(v);
+    int64_t v = 0;
+    for (int round = 0; round < 200000; ++round) {
+        switch (rng() % 6) {
+        case 0: break;
+        case 1:
+        case 2: ++v; break;
+        case 3: v = static_cast<int64_t>(rng() % 100) * (rng() % 2 ? 1 : -1); break;
+        case 4: v = static_cast<int64_t>(rng() % 10000000000000ULL) - 99; break;
+        default: v = 999999 - static_cast<int64_t>(rng() % 3); break;
+        }
+        check(v);
+        if (::testing::Test::HasFatalFailure()) return;
+    }
+}
+
 #include "io.hpp"
 #include "textlines.hpp"
 
