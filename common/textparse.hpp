@@ -126,21 +126,17 @@ template <int Count>
 #endif
 }
 
-// The field k of f as a T, false when it does not fit.
+// The field k of f as a T, false when it does not fit. No branch on the
+// sign: signs of measured values change at random.
 template <class T>
 [[gnu::always_inline]] inline bool plain_field(const PlainFields& f, int k, T& v) {
     static_assert(std::is_signed_v<T> && sizeof(T) <= 8);
     using U = std::make_unsigned_t<T>;
     const uint64_t max = static_cast<uint64_t>(std::numeric_limits<T>::max());
     const uint64_t mag = f.magnitude[k];
-    if ((f.negative >> k) & 1u) {
-        if (mag > max + 1) return false;
-        v = static_cast<T>(static_cast<U>(0) - static_cast<U>(mag));
-    } else {
-        if (mag > max) return false;
-        v = static_cast<T>(mag);
-    }
-    return true;
+    const uint64_t negative = (f.negative >> k) & 1u;
+    v = static_cast<T>(static_cast<U>((mag ^ (0 - negative)) + negative));
+    return mag <= max + negative;
 }
 
 // Walks the whitespace-separated tokens of one line.
