@@ -137,15 +137,18 @@ namespace {
 typedef double Quad __attribute__((vector_size(32)));
 
 // The same sums four channels wide, for processors with AVX (no FMA: the
-// target names AVX alone, and contraction is off).
-template <int Count>
+// target names AVX alone, and contraction is off). Shared: every instant
+// uses the weights w[0] (instants at the same distance from their centre
+// lines), which are then loaded once per position.
+template <int Count, bool Shared>
 __attribute__((target("avx"))) void interpolate_quad(const double* const* a, const double* const* w,
                                                      double (*values)[4]) {
     Quad sum[Count];
     for (int k = 0; k < Count; ++k) sum[k] = Quad{0.0, 0.0, 0.0, 0.0};
     for (int p = 0; p < kWindow; ++p) {
         for (int k = 0; k < Count; ++k) {
-            const Quad weight = {w[k][p], w[k][p], w[k][p], w[k][p]};
+            const double wk = Shared ? w[0][p] : w[k][p];
+            const Quad weight = {wk, wk, wk, wk};
             Quad amp;
             std::memcpy(&amp, a[k] + 4 * p, sizeof amp);
             const Quad product = amp * weight;
@@ -158,16 +161,22 @@ __attribute__((target("avx"))) void interpolate_quad(const double* const* a, con
 const bool kHaveAvx = __builtin_cpu_supports("avx");
 }  // namespace
 
+Grid::Grid(int channels, bool calendar, bool wide_sums)
+    : channels_(channels), calendar_(calendar), wide_(wide_sums && kHaveAvx) {}
+
 template <int Count>
 void Grid::interpolate_any(const Pending* pending, double (*values)[4]) const {
-    if (kHaveAvx) {
+    if (wide_) {
         const double* a[Count];
         const double* w[Count];
+        bool shared = true;
         for (int k = 0; k < Count; ++k) {
             a[k] = ampx_[pending[k].head];
             w[k] = weights_[pending[k].weights];
+            shared &= pending[k].weights == pending[0].weights;
         }
-        interpolate_quad<Count>(a, w, values);
+        if (shared) interpolate_quad<Count, true>(a, w, values);
+        else interpolate_quad<Count, false>(a, w, values);
     } else {
         interpolate<Count>(pending, values);
     }
@@ -287,7 +296,7 @@ RegridExit run_regrid(LineReader& in, Writer& out, Writer& err, const RegridOpti
     const bool supported = header_supported(h, kMaxRate);
     const int ch = supported ? h.CH_NUM : 0;
 
-    Grid grid(ch, options.calendar);
+    Grid grid(ch, options.calendar, options.wide_sums);
     std::optional<KernelTable> kernel;
     int64_t lines = 0;
     SampleLine s;

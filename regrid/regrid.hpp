@@ -25,6 +25,9 @@ enum class RegridExit : int {
 
 struct RegridOptions {
     bool calendar = false;  // -t: instants as UTC calendar time
+    // Sums four channels wide where the processor has AVX; off, they go two
+    // wide on every processor (the same bits either way).
+    bool wide_sums = true;
 };
 
 // Window positions 0..50; the centre is position 25.
@@ -65,7 +68,7 @@ int32_t round_half_away(double v);
 // instants still pending; call it before anything else goes to the output.
 class Grid {
 public:
-    Grid(int channels, bool calendar) : channels_(channels), calendar_(calendar) {}
+    Grid(int channels, bool calendar, bool wide_sums = true);
 
     void fill(int64_t time_us, const int32_t* values);
     void begin(const KernelTable& kernel);
@@ -110,6 +113,7 @@ private:
     int filled_ = 0;
     int channels_;
     bool calendar_;
+    bool wide_;
     const KernelTable* kernel_ = nullptr;
     int64_t hx_ = 0;
     int64_t tsrl_ = 0;
