@@ -31,19 +31,16 @@ struct FourDigits {
 };
 inline constexpr FourDigits kFourDigits{};
 
-// u < 10^8 without leading zeros.
+// u < 10^8 without leading zeros. Eight digits with leading zeros in one
+// word, shifted by the number of leading zeros: no branch on the length,
+// which varies at random with measured values.
 inline char* put_digits(char* p, uint32_t u) {
-    if (u < 10000) {
-        const uint32_t n = kFourDigits.length[u];
-        const uint32_t w = kFourDigits.word[u] >> (8 * (4 - n));
-        std::memcpy(p, &w, 4);
-        return p + n;
-    }
-    const uint32_t hi = u / 10000, lo = u % 10000;
-    const uint32_t n = kFourDigits.length[hi];
-    const uint64_t w = uint64_t{kFourDigits.word[hi] >> (8 * (4 - n))} | uint64_t{kFourDigits.word[lo]} << (8 * n);
-    std::memcpy(p, &w, 8);
-    return p + n + 4;
+    const uint32_t hi = u / 10000, lo = u - hi * 10000;
+    const uint64_t w = uint64_t{kFourDigits.word[hi]} | uint64_t{kFourDigits.word[lo]} << 32;
+    const uint32_t n = hi != 0 ? kFourDigits.length[hi] + 4u : kFourDigits.length[lo];
+    const uint64_t text = w >> (8 * (8 - n));
+    std::memcpy(p, &text, 8);
+    return p + n;
 }
 
 // u < 10^8 as exactly eight digits (leading zeros kept).
@@ -53,30 +50,29 @@ inline char* put_eight_digits(char* p, uint32_t u) {
     return p + 8;
 }
 
-// "%d"
+// "%d". The sign is written without a branch: signs of measured values
+// change at random.
 inline char* put_int(char* p, int32_t v) {
-    uint32_t u = static_cast<uint32_t>(v);
-    if (v < 0) {
-        *p++ = '-';
-        u = 0u - u;
-    }
+    const uint32_t negative = v < 0 ? 1u : 0u;
+    const uint32_t u = (static_cast<uint32_t>(v) ^ (0u - negative)) + negative;
+    *p = '-';
+    p += negative;
     if (u < 100000000u) return put_digits(p, u);
-    return std::to_chars(p, p + 12, u).ptr;
+    return std::to_chars(p, p + 10, u).ptr;  // at most 10 digits
 }
 
 // "%ld"
 inline char* put_int(char* p, int64_t v) {
-    uint64_t u = static_cast<uint64_t>(v);
-    if (v < 0) {
-        *p++ = '-';
-        u = 0u - u;
-    }
+    const uint64_t negative = v < 0 ? 1u : 0u;
+    const uint64_t u = (static_cast<uint64_t>(v) ^ (0u - negative)) + negative;
+    *p = '-';
+    p += negative;
     if (u < 100000000u) return put_digits(p, static_cast<uint32_t>(u));
     if (u < 10000000000000000u) {
         p = put_digits(p, static_cast<uint32_t>(u / 100000000u));
         return put_eight_digits(p, static_cast<uint32_t>(u % 100000000u));
     }
-    return std::to_chars(p, p + 24, u).ptr;
+    return std::to_chars(p, p + 20, u).ptr;  // at most 20 digits
 }
 
 // "%6ld": right-aligned in six characters, padded with spaces.
