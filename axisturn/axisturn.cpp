@@ -13,7 +13,7 @@ namespace vorn::axisturn {
 
 namespace {
 template <int Channels>
-bool parse_plain_grid_line(std::string_view line, GridLine& g) {
+[[gnu::always_inline]] inline bool parse_plain_grid_line(std::string_view line, GridLine& g) {
     PlainFields p;
     if (!read_plain_fields<2 + Channels>(line, p)) return false;
     bool ok = plain_field(p, 0, g.ts2) & plain_field(p, 1, g.tmks2);
@@ -22,6 +22,7 @@ bool parse_plain_grid_line(std::string_view line, GridLine& g) {
 }
 }  // namespace
 
+VORN_HOT_CLONES
 bool parse_grid_line(std::string_view line, int channels, GridLine& g, std::size_t readable_after) {
     if (line.size() + readable_after >= kPlainSpan) {
         switch (channels) {

@@ -9,6 +9,27 @@ SplitTime split_time(double t) {
     return {static_cast<int64_t>(whole), static_cast<int64_t>(std::floor((t - whole) * 1000000.0))};
 }
 
+// Every text stage reads every line here: on processors with AVX2 and BMI2
+// it runs as code built for them (the same results, fewer instructions).
+VORN_HOT_CLONES
+bool parse_sample_line(std::string_view line, int ch, SampleLine& s, std::size_t readable_after) {
+    if (line.size() + readable_after >= kPlainSpan) {
+        // A number that does not fit goes the field-by-field way too, which
+        // stops where it does.
+        switch (ch) {
+        case 1: if (parse_plain_sample_line<1>(line, s)) return true; break;
+        case 2: if (parse_plain_sample_line<2>(line, s)) return true; break;
+        case 3: if (parse_plain_sample_line<3>(line, s)) return true; break;
+        default: break;
+        }
+    }
+    FieldCursor f(line);
+    if (!f.integer(s.n)) return false;
+    for (int c = 0; c < ch; ++c)
+        if (!f.integer(s.v[c])) return false;
+    return f.integer(s.sec) && f.integer(s.usec);
+}
+
 bool header_supported(const HeaderValues& h, int64_t max_rate) {
     return h.CH_NUM >= 1 && h.CH_NUM <= 3 && h.S_RATE > 0 && h.S_RATE <= max_rate;
 }

@@ -76,23 +76,7 @@ template <int Ch>
     ok &= plain_field(p, 2 + Ch, s.usec);
     return ok;
 }
-inline bool parse_sample_line(std::string_view line, int ch, SampleLine& s, std::size_t readable_after = 0) {
-    if (line.size() + readable_after >= kPlainSpan) {
-        // A number that does not fit goes the field-by-field way too, which
-        // stops where it does.
-        switch (ch) {
-        case 1: if (parse_plain_sample_line<1>(line, s)) return true; break;
-        case 2: if (parse_plain_sample_line<2>(line, s)) return true; break;
-        case 3: if (parse_plain_sample_line<3>(line, s)) return true; break;
-        default: break;
-        }
-    }
-    FieldCursor f(line);
-    if (!f.integer(s.n)) return false;
-    for (int c = 0; c < ch; ++c)
-        if (!f.integer(s.v[c])) return false;
-    return f.integer(s.sec) && f.integer(s.usec);
-}
+bool parse_sample_line(std::string_view line, int ch, SampleLine& s, std::size_t readable_after = 0);
 
 // True when CH_NUM is 1..3 and S_RATE is positive (and at most max_rate).
 bool header_supported(const HeaderValues& h, int64_t max_rate = INT32_MAX);
