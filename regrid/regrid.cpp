@@ -37,13 +37,6 @@ int64_t first_instant(int64_t t25, int64_t hx) {
     return s * 1000000 + r;
 }
 
-int32_t round_half_away(double v) {
-    const double r = v >= 0 ? v + 0.5 : v - 0.5;
-    if (r >= 2147483648.0) return INT32_MAX;
-    if (r <= -2147483649.0) return INT32_MIN;
-    return static_cast<int32_t>(r);
-}
-
 // ---- Grid -----------------------------------------------------------------
 
 void Grid::store(int position, int64_t time_us, const int32_t* values) {
@@ -197,33 +190,42 @@ void Grid::compute_pending(Writer& out) {
     default: interpolate_any<1>(pending_, values); break;
     }
     char* p = out.room(kBatch * kMaxLine);
-    for (int k = 0; k < npending_; ++k) p = write_instant(p, pending_[k].tsrl, values[k]);
+    switch (channels_) {
+    case 1: p = write_instants<1>(p, values); break;
+    case 2: p = write_instants<2>(p, values); break;
+    default: p = write_instants<3>(p, values); break;  // instants exist only with 1..3 channels
+    }
     out.advance(p);
     npending_ = 0;
 }
 
 void Grid::finish(Writer& out) { compute_pending(out); }
 
-char* Grid::write_instant(char* p, int64_t tsrl, const double* values) {
-    const int64_t sec = tsrl / 1000000;
-    const int64_t usec = tsrl % 1000000;
-    if (calendar_) {
-        const std::string_view date = date_.of(sec);
-        const std::size_t n = date.size() < 64 ? date.size() : 64;
-        std::memcpy(p, date.data(), n);
-        p += n;
-    } else {
-        p = sec_text_.put(p, sec);
-    }
-    // " %6ld " with the microseconds, then " %d" per channel.
-    *p++ = ' ';
-    p = put_int_width6(p, usec);
-    *p++ = ' ';
-    for (int c = 0; c < channels_; ++c) {
+// The pending instants' grid lines at p: "%ld %6ld " (or the calendar
+// time), then " %d" per channel.
+template <int Ch>
+char* Grid::write_instants(char* p, const double (*values)[4]) {
+    for (int k = 0; k < npending_; ++k) {
+        const int64_t tsrl = pending_[k].tsrl;
+        const int64_t sec = tsrl / 1000000;
+        const int64_t usec = tsrl % 1000000;
+        if (calendar_) {
+            const std::string_view date = date_.of(sec);
+            const std::size_t n = date.size() < 64 ? date.size() : 64;
+            std::memcpy(p, date.data(), n);
+            p += n;
+        } else {
+            p = sec_text_.put(p, sec);
+        }
         *p++ = ' ';
-        p = put_int(p, round_half_away(values[c]));
+        p = put_int_width6(p, usec);
+        *p++ = ' ';
+        for (int c = 0; c < Ch; ++c) {
+            *p++ = ' ';
+            p = put_int(p, round_half_away(values[k][c]));
+        }
+        *p++ = '\n';
     }
-    *p++ = '\n';
     return p;
 }
 

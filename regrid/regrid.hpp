@@ -3,6 +3,8 @@
 // with the windowed-sinc kernel over 51 consecutive input lines.
 #pragma once
 
+#include <climits>
+#include <cmath>
 #include <cstdint>
 #include <string_view>
 
@@ -54,7 +56,14 @@ int64_t first_instant(int64_t t25, int64_t hx);
 
 // v rounded half away from zero as a 32-bit integer; values beyond the
 // 32-bit range saturate.
-int32_t round_half_away(double v);
+inline int32_t round_half_away(double v) {
+    // v + 0.5 or v - 0.5 by the sign of v, without a branch (signs of
+    // measured values change at random); -0.0 gives 0 either way.
+    const double r = v + std::copysign(0.5, v);
+    if (r >= 2147483648.0) return INT32_MAX;
+    if (r <= -2147483649.0) return INT32_MIN;
+    return static_cast<int32_t>(r);
+}
 
 // The sliding window of 51 lines and the grid instants. Lines 1 to 50 fill
 // positions 0 to 49 (fill); begin() places the first instant; from the 51st
@@ -100,7 +109,8 @@ private:
     void interpolate(const Pending* pending, double (*values)[4]) const;
     template <int Count>
     void interpolate_any(const Pending* pending, double (*values)[4]) const;
-    char* write_instant(char* p, int64_t tsrl, const double* values);
+    template <int Ch>
+    char* write_instants(char* p, const double (*values)[4]);
 
     // A ring of kRing slots kept twice (slot k at k and k + kRing), so that
     // the 51 positions from any head lie in one piece.
