@@ -220,6 +220,7 @@ char* Grid::write_instants(char* p, const double (*values)[4]) {
         *p++ = ' ';
         p = put_int_width6(p, usec);
         *p++ = ' ';
+#pragma GCC unroll 3
         for (int c = 0; c < Ch; ++c) {
             *p++ = ' ';
             p = put_int(p, round_half_away(values[k][c]));
