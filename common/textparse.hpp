@@ -17,7 +17,6 @@
 #include <emmintrin.h>
 #endif
 
-
 // For the hottest functions: a second build for x86-64 processors with
 // AVX2, BMI1/2 and friends, chosen when the program starts. Integer code
 // only (the floating-point code must give the same bits everywhere).
