@@ -158,7 +158,11 @@ DayFile::DayFile(std::string path, int64_t first_us, int64_t step_us) : path_(st
     if (rc != 0)
         fail_run(ExitStatus::fatal, "%s ERROR: cannot lock file %s: %s\n", {program_name(), std::string_view(path_), std::strerror(errno)});
     int64_t last_sequence = 0;
-    const std::string problem = read_spans(path_, spans_, last_sequence);
+    struct stat st;
+    if (::fstat(fd_, &st) != 0)
+        fail_run(ExitStatus::fatal, "%s ERROR: cannot read file %s: %s\n",
+                 {program_name(), std::string_view(path_), std::strerror(errno)});
+    const std::string problem = st.st_size > 0 ? read_spans(path_, spans_, last_sequence) : std::string();
     if (!problem.empty())
         fail_run(ExitStatus::fatal, "%s ERROR: cannot read the records already in %s: %s\n",
                  {program_name(), std::string_view(path_), std::string_view(problem)});
