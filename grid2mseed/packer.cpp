@@ -158,13 +158,15 @@ void ChannelPacker::drain(bool final) {
 }
 
 // One record from pos: as many samples as the encoding fits, up to the
-// 2-us limit; a record that would need a difference too wide for Steim is
-// written with 32-bit integers instead. Returns the samples it holds.
+// 2-us limit. A record that would need a difference too wide for Steim is
+// written with 32-bit integers instead; when the samples before that
+// difference are more than a 32-bit record holds, they go into a Steim
+// record of their own that ends before it. Returns the samples it holds.
 std::size_t ChannelPacker::pack_one(std::size_t pos, std::size_t avail, std::size_t run) {
     const std::size_t m = std::min({avail, run, limit_});
     pack(pos, m, true, de_, true);
     int64_t count = record_sample_count(captured_.data());
-    if (static_cast<std::size_t>(count) == m && run < avail && m == run) {
+    if (static_cast<std::size_t>(count) == m && run < avail && m == run && run < int32_capacity_) {
         pack(pos, std::min({avail, int32_capacity_, limit_}), true, DE_INT32, true);
         count = record_sample_count(captured_.data());
     }

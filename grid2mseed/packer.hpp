@@ -81,7 +81,9 @@ inline bool steim_difference_fits(int32_t a, int32_t b, Encoding e) {
 // buffer; when it is full, libmseed packs as many full records as it holds
 // and the rest waits for more samples. A difference too wide for Steim
 // ends the Steim record before it, and the record that would have held it
-// is written with 32-bit integers instead. end() packs every sample left
+// is written with 32-bit integers instead (a short Steim record takes the
+// samples before the difference when they are more than a 32-bit record
+// holds). end() packs every sample left
 // (the last record of a run may be short).
 class ChannelPacker {
 public:

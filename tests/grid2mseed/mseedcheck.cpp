@@ -56,9 +56,13 @@ int list(int argc, char** argv) {
         status |= each_record(argv[i], [](MSRecord* msr) {
             char name[64];
             msr_srcname(msr, name, 0);
+            const char* encoding = msr->encoding == DE_STEIM2   ? "STEIM2"
+                                   : msr->encoding == DE_STEIM1 ? "STEIM1"
+                                   : msr->encoding == DE_INT32  ? "INT32"
+                                                                : "OTHER";
             std::printf("%06d %s %c %s %lld %.6f %s %d\n", msr->sequence_number, name, msr->dataquality,
-                        iso(msr->starttime).c_str(), static_cast<long long>(msr->samplecnt), msr->samprate,
-                        ms_encodingstr(msr->encoding), msr->reclen);
+                        iso(msr->starttime).c_str(), static_cast<long long>(msr->samplecnt), msr->samprate, encoding,
+                        msr->reclen);
             return true;
         });
     }
