@@ -100,8 +100,14 @@ int parse_arguments(int argc, char** argv, Options& o, Writer& err) {
                     ++errors;
                 }
                 break;
-            case 'o': o.output_file = value; break;
-            case 'A': o.archive = value; break;
+            case 'o':
+            case 'A':
+                if (value.empty()) {
+                    format_to(err, "%s ERROR: -%c needs a %s name\n", {name, c, c == 'o' ? "file" : "folder"});
+                    ++errors;
+                }
+                (c == 'o' ? o.output_file : o.archive) = value;
+                break;
             default: break;
         }
     });
