@@ -79,6 +79,7 @@ std::string read_spans(const std::string& path, std::vector<Span>& spans, int64_
     MSFileParam* fp = nullptr;
     MSRecord* msr = nullptr;
     int rc;
+    quiet_libmseed();
     g_libmseed_message.clear();
     last_sequence = 0;
     while ((rc = ms_readmsr_r(&fp, &msr, path.c_str(), 0, nullptr, nullptr, 0, 0, 0)) == MS_NOERROR) {

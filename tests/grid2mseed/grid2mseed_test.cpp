@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <random>
 #include <string>
 #include <vector>
@@ -298,4 +299,40 @@ TEST(Grid2mseedConvert, ErrorLineEndsTheRunAfterItsRecords) {
     for (const Record& r : parse_records(bytes, 4096)) samples += static_cast<int64_t>(r.values.size());
     EXPECT_EQ(samples, 5000);
     EXPECT_NE(messages.find("No useful data in"), std::string::npos);
+}
+
+TEST(Grid2mseedArchive, SpansOfAFileReadBackWithLibmseed) {
+    // Two stretches with a gap of a minute: two spans, their first and last
+    // instants exact, and the last sequence number.
+    const Grid g = make_grid(2, 300, 1483228800000007, 12000, sine, 5000, 60000000);
+    vorn::LineReader in(g.text);
+    std::string_view header;
+    in.next(header);
+    std::string bytes, messages;
+    vorn::Writer out(&bytes), err(&messages);
+    ASSERT_EQ(convert_grid(in, setup_for(2, 300), out, err), Grid2mseedExit::ok);
+    out.flush();
+    const std::string path = ::testing::TempDir() + "grid2mseed_spans.mseed";
+    FILE* f = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    ASSERT_EQ(std::fwrite(bytes.data(), 1, bytes.size(), f), bytes.size());
+    std::fclose(f);
+    std::vector<Span> spans;
+    int64_t last = 0;
+    EXPECT_EQ(read_spans(path, spans, last), "");
+    ASSERT_EQ(spans.size(), 2u);
+    // The end of a span comes from the header rate: within 2 us.
+    EXPECT_EQ(spans[0].first, g.t[0]);
+    EXPECT_NEAR(static_cast<double>(spans[0].last), static_cast<double>(g.t[4999]), 2.0);
+    EXPECT_EQ(spans[1].first, g.t[5000]);
+    EXPECT_NEAR(static_cast<double>(spans[1].last), static_cast<double>(g.t[11999]), 2.0);
+    EXPECT_EQ(last, static_cast<int64_t>(bytes.size() / 4096));
+    EXPECT_EQ(overlapping_span(spans, g.t[4999] + 3333, g.t[5000] - 3333, 3333), nullptr);
+    EXPECT_EQ(overlapping_span(spans, g.t[4999], g.t[4999], 3333), &spans[0]);
+    // A file that is no miniSEED says so.
+    f = std::fopen(path.c_str(), "wb");
+    std::fputs("no records here\n", f);
+    std::fclose(f);
+    EXPECT_NE(read_spans(path, spans, last), "");
+    std::remove(path.c_str());
 }
