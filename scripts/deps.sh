@@ -8,6 +8,8 @@ command -v g++ >/dev/null 2>&1 || need+=(g++)
 command -v make >/dev/null 2>&1 || need+=(make)
 [ -f /usr/include/gtest/gtest.h ] || need+=(libgtest-dev)
 command -v parallel >/dev/null 2>&1 || need+=(parallel)
+[ -f /usr/include/libmseed.h ] || need+=(libmseed-dev)
+command -v mseed2sac >/dev/null 2>&1 || need+=(mseed2sac)
 # The chain scripts: progress, their ssh-mode test, lint, man-page check.
 command -v pv >/dev/null 2>&1 || need+=(pv)
 [ -x /usr/sbin/sshd ] || need+=(openssh-server)
