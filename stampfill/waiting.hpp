@@ -4,6 +4,7 @@
 // when the next good tag (or the end, or the error line) comes.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
