@@ -68,7 +68,7 @@ bool WaitingLines::spill() {
         char* p = io_.data();
         for (std::size_t i = done; i < done + n; ++i, p += record_) {
             std::memcpy(p, &nums_[i], sizeof(int64_t));
-            std::memcpy(p + sizeof(int64_t), vals_.data() + i * step, value_bytes);
+            if (value_bytes > 0) std::memcpy(p + sizeof(int64_t), vals_.data() + i * step, value_bytes);
         }
         const std::size_t bytes = n * record_;
         for (std::size_t put = 0; put < bytes;) {
