@@ -8,6 +8,9 @@ command -v g++ >/dev/null 2>&1 || need+=(g++)
 command -v make >/dev/null 2>&1 || need+=(make)
 [ -f /usr/include/gtest/gtest.h ] || need+=(libgtest-dev)
 command -v parallel >/dev/null 2>&1 || need+=(parallel)
+[ -f /usr/include/nlohmann/json.hpp ] || need+=(nlohmann-json3-dev)
+command -v gnuplot >/dev/null 2>&1 || need+=(gnuplot-nox)
+command -v xmllint >/dev/null 2>&1 || need+=(libxml2-utils)
 if [ ${#need[@]} -gt 0 ]; then
   echo "installing: ${need[*]}"
   SUDO=
