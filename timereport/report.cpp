@@ -248,7 +248,18 @@ std::string utc_text(int64_t t_us) {
     }
     std::string s;
     vorn::Writer w(&s);
-    vorn::write_datetime(w, vorn::utc_gmtime(sec));
+    const vorn::CivilTime c = vorn::utc_gmtime(sec);
+    w.num(c.tm_year + 1900, 4, '0');
+    w.put('-');
+    w.num(c.tm_mon + 1, 2, '0');
+    w.put('-');
+    w.num(c.tm_mday, 2, '0');
+    w.put('T');
+    w.num(c.tm_hour, 2, '0');
+    w.put(':');
+    w.num(c.tm_min, 2, '0');
+    w.put(':');
+    w.num(c.tm_sec, 2, '0');
     w.put('.');
     w.num(usec, 6, '0');
     w.put('Z');
