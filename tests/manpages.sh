@@ -30,4 +30,5 @@ check vornjoin
 check vornsim s c r d t f p j u U g G O a x X z V n T N D A F k o
 check vornchain s
 check vornbatch j S f
+check timereport e r p i
 exit $fail

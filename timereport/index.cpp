@@ -116,7 +116,7 @@ std::optional<int64_t> parse_utc_text(std::string_view s) {
 
 std::string duration_text(int64_t us) {
     if (us < 0) return "?";
-    const int64_t s = us / 1'000'000;
+    const int64_t s = (us + 500'000) / 1'000'000;
     char buf[64];
     const int64_t days = s / 86400, h = s / 3600 % 24, m = s / 60 % 60, sec = s % 60;
     if (days > 0)
@@ -356,11 +356,11 @@ std::string index_page(std::string_view title, const std::vector<Row>& rows) {
     std::string o;
     o += "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n";
     o += "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n";
-    o += "<title>vorn batch " + html_escape(title) + "</title>\n<style>\n";
+    o += "<title>vorn batch: " + html_escape(title) + "</title>\n<style>\n";
     o += kStyle;
     o += "</style>\n</head>\n<body>\n";
-    o += "<h1>vorn batch " + html_escape(title) + "</h1>\n";
-    o += "<p class=\"summary\">" + std::to_string(rows.size()) + (rows.size() == 1 ? " recording: " : " recordings: ") +
+    o += "<h1>vorn batch: " + html_escape(title) + "</h1>\n";
+    o += "<p class=\"summary\">" + std::to_string(rows.size()) + (rows.size() == 1 ? " recording or segment: " : " recordings or segments: ") +
          std::to_string(done) + " done, " + std::to_string(failed) + " failed, " + std::to_string(idle) +
          " not converted. Times are UTC; drift is how much longer the sample interval is than nominal.</p>\n";
     o += "<table>\n<thead>\n<tr><th>recording</th><th>status</th><th>first tag</th><th>last tag</th>"

@@ -51,7 +51,8 @@ std::string html_escape(std::string_view s);
 std::string percent_encode(std::string_view segment);
 // "YYYY-MM-DDTHH:MM:SS.ffffffZ" as microseconds since 1970.
 std::optional<int64_t> parse_utc_text(std::string_view s);
-// A duration as "H:MM:SS" (with "N d " in front from one day on).
+// A duration to the nearest second as "H:MM:SS" (with "N d " in front from
+// one day on).
 std::string duration_text(int64_t us);
 
 // -i OUTDIR: the page on standard output.

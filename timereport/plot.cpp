@@ -184,6 +184,21 @@ const char* time_format(double span) {
     return "%Y-%m-%d";
 }
 
+// A fixed y range around values that are all the same to the resolution
+// they are written with (gnuplot would warn of an empty range), else nothing.
+std::string flat_range(const std::vector<const Points*>& series, double resolution) {
+    double lo = 0, hi = 0;
+    bool any = false;
+    for (const Points* p : series)
+        for (const auto& q : *p) {
+            lo = any ? std::min(lo, q.second) : q.second;
+            hi = any ? std::max(hi, q.second) : q.second;
+            any = true;
+        }
+    if (!any || hi - lo >= resolution) return "";
+    return "set yrange [" + fixed(lo - 1, 6) + ":" + fixed(hi + 1, 6) + "]\n";
+}
+
 }  // namespace
 
 std::string plot_script(const PlotData& d, int width, int height) {
@@ -191,7 +206,6 @@ std::string plot_script(const PlotData& d, int width, int height) {
     s += "set terminal pngcairo size " + std::to_string(width) + "," + std::to_string(height) +
          " noenhanced font 'sans,10'\n";
     s += "set output\n";
-    s += "set encoding utf8\n";
     for (int k = 0; k < 5; ++k) data_block(s, std::string("tags_") + std::string(kVerdicts[k].member), d.tags[k], 6, 6);
     data_block(s, "fit", d.fit_line, 6, 6);
     data_block(s, "residuals", d.residuals, 6, 3);
@@ -231,6 +245,11 @@ std::string plot_script(const PlotData& d, int width, int height) {
     if (items.empty()) {
         s += "set yrange [-1:1]\nset label 1 'no time tags' at graph 0.5, graph 0.5 center\n";
         items.push_back("NaN notitle");
+    } else {
+        std::vector<const Points*> upper;
+        for (const Points& p : d.tags) upper.push_back(&p);
+        upper.push_back(&d.fit_line);
+        s += flat_range(upper, 1e-5);
     }
     s += "plot ";
     for (std::size_t k = 0; k < items.size(); ++k) s += (k ? ", \\\n     " : "") + items[k];
@@ -245,6 +264,7 @@ std::string plot_script(const PlotData& d, int width, int height) {
              " at graph 0.5, graph 0.5 center\n";
         s += "plot NaN notitle\n";
     } else {
+        s += flat_range({&d.residuals}, 1e-2);
         s += std::string("plot $residuals using ($1):($2) with points pt 7 ps 0.4 lc rgb '") + kColours[0] +
              "' notitle, 0 with lines lc rgb 'black' notitle\n";
     }

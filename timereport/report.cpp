@@ -35,9 +35,10 @@ LineKind TagParser::parse(std::string_view line, Tag& tag) {
         f[count++] = tok;
     }
     int64_t n = 0;
-    if (count < 4 || !vorn::FieldCursor::parse_integer(f[0], n)) return LineKind::malformed;
+    if (count < 3 || !vorn::FieldCursor::parse_integer(f[0], n)) return LineKind::malformed;
     if (n == -1) {
-        // The error line: every later field 0, one value per channel and the time "0 0".
+        // The error line: every later field 0, one value per channel and the
+        // time "0 0" (no value at all when the channel count was unknown).
         if (count > 6 || (channels_ != 0 && count != channels_ + 3)) return LineKind::malformed;
         for (int k = 1; k < count; ++k) {
             int64_t v = 0;

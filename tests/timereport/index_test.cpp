@@ -64,6 +64,7 @@ TEST(Text, TimesAndDurations) {
     EXPECT_FALSE(parse_utc_text("2017-01-01 12:00:34.000214Z"));
     EXPECT_EQ(duration_text(0), "0:00:00");
     EXPECT_EQ(duration_text(566'001'985), "0:09:26");
+    EXPECT_EQ(duration_text(19'999'959), "0:00:20");
     EXPECT_EQ(duration_text((2 * 86400 + 3 * 3600 + 4 * 60 + 5) * int64_t{1000000}), "2 d 03:04:05");
 }
 
@@ -105,8 +106,8 @@ TEST(Page, RowsOfABatch) {
     EXPECT_TRUE(rows[4].done && rows[4].have_json && rows[4].have_png);
 
     const std::string page = index_page("batch & co", rows);
-    EXPECT_NE(page.find("<title>vorn batch batch &amp; co</title>"), std::string::npos);
-    EXPECT_NE(page.find("5 recordings: 2 done, 2 failed, 1 not converted."), std::string::npos);
+    EXPECT_NE(page.find("<title>vorn batch: batch &amp; co</title>"), std::string::npos);
+    EXPECT_NE(page.find("5 recordings or segments: 2 done, 2 failed, 1 not converted."), std::string::npos);
     EXPECT_NE(page.find("<span class=\"name\">b&lt;&amp;&quot;&#39;$</span>"), std::string::npos);
     EXPECT_NE(page.find("failed: vornconv status 127"), std::string::npos);
     EXPECT_NE(page.find("not converted"), std::string::npos);
