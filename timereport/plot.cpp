@@ -221,7 +221,7 @@ std::string plot_script(const PlotData& d, int width, int height) {
     s += "set xdata time\nset timefmt '%s'\n";
     s += std::string("set format x '") + time_format(d.x_max - d.x_min) + "'\n";
     s += "set xrange [" + fixed(d.x_min - pad, 6) + ":" + fixed(d.x_max + pad, 6) + "]\n";
-    s += "set grid\nset key outside right top box opaque\n";
+    s += "set grid lt 1 lw 1 lc rgb '#e6e6e6'\nset key outside right top box opaque\n";
     s += "set lmargin at screen 0.08\nset rmargin at screen 0.80\n";
     s += "set multiplot title " + gnuplot_quote(d.title) + " font 'sans,13'\n";
 
@@ -232,10 +232,10 @@ std::string plot_script(const PlotData& d, int width, int height) {
     for (int k = 0; k < 5; ++k)
         if (!d.tags[k].empty())
             items.push_back(std::string("$tags_") + std::string(kVerdicts[k].member) +
-                            " using ($1):($2) with points pt 7 ps 0.6 lc rgb '" + kColours[k] + "' title " +
+                            " using ($1):($2) with points pt 7 ps 0.5 lc rgb '" + kColours[k] + "' title " +
                             gnuplot_quote(kVerdicts[k].label));
     if (!d.fit_line.empty())
-        items.push_back("$fit using ($1):($2) with lines lw 2 lc rgb 'black' title 'fitted line (good tags)'");
+        items.push_back("$fit using ($1):($2) with lines lw 1.5 lc rgb 'black' title 'fitted line (good tags)'");
     if (!d.outages.empty())
         items.push_back(std::string("keyentry with boxes fs solid 0.5 noborder fc rgb '") + kOutageColour +
                         "' title 'outage (no tag > 1.5 s)'");
@@ -265,7 +265,7 @@ std::string plot_script(const PlotData& d, int width, int height) {
         s += "plot NaN notitle\n";
     } else {
         s += flat_range({&d.residuals}, 1e-2);
-        s += std::string("plot $residuals using ($1):($2) with points pt 7 ps 0.4 lc rgb '") + kColours[0] +
+        s += std::string("plot $residuals using ($1):($2) with points pt 7 ps 0.35 lc rgb '") + kColours[0] +
              "' notitle, 0 with lines lc rgb 'black' notitle\n";
     }
     s += "unset multiplot\n";
