@@ -49,6 +49,18 @@ Points thin_points(const Points& p, std::size_t max_points) {
     return out;
 }
 
+Spans merge_spans(Spans spans, double gap) {
+    std::sort(spans.begin(), spans.end());
+    Spans out;
+    for (const auto& sp : spans) {
+        if (!out.empty() && sp.first - out.back().second < gap)
+            out.back().second = std::max(out.back().second, sp.second);
+        else
+            out.push_back(sp);
+    }
+    return out;
+}
+
 namespace {
 
 double seconds(int64_t t_us) {
@@ -138,6 +150,11 @@ PlotData plot_data(const Report& r, std::size_t max_points) {
         d.x_min = std::min(d.x_min, from);
         d.x_max = std::max(d.x_max, from + width);
     }
+    // Spans less than a pixel apart are one shaded span (a month of
+    // recording may hold thousands).
+    const double pixel = (d.x_max - d.x_min) / kPlotWidth;
+    d.outages = merge_spans(d.outages, pixel);
+    d.damaged = merge_spans(d.damaged, pixel);
     return d;
 }
 

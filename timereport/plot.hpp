@@ -14,6 +14,8 @@ namespace timereport {
 
 // Points as (UTC time in seconds since 1970, value).
 using Points = std::vector<std::pair<double, double>>;
+// Time spans (from, to), seconds since 1970.
+using Spans = std::vector<std::pair<double, double>>;
 
 struct PlotData {
     std::string title;
@@ -23,8 +25,8 @@ struct PlotData {
     Points fit_line;           // the fitted line in the same terms (2 points)
     Points residuals;          // good tags: residual in microseconds
     std::string residual_note; // why the lower panel is empty, if it is
-    std::vector<std::pair<double, double>> outages;  // shaded spans
-    std::vector<std::pair<double, double>> damaged;
+    Spans outages;  // shaded spans
+    Spans damaged;
     double x_min = 0, x_max = 1;
 };
 
@@ -34,6 +36,9 @@ struct PlotData {
 // points keep the lowest and highest point of each of max_points / 2 time
 // buckets, which keeps every excursion visible.
 PlotData plot_data(const Report& r, std::size_t max_points = 20000);
+
+// Sorts spans and joins those that overlap or lie less than gap apart.
+Spans merge_spans(Spans spans, double gap);
 
 // Thins points (sorted by time or not) to at most max_points as above.
 Points thin_points(const Points& p, std::size_t max_points);

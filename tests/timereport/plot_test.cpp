@@ -157,6 +157,26 @@ TEST(PlotData, ThinningKeepsEveryBucketsExtremes) {
     EXPECT_EQ(thin_points(p, 200000).size(), p.size());
 }
 
+TEST(PlotData, SpansCloserThanAPixelAreJoined) {
+    const Spans s = merge_spans({{50, 60}, {10, 20}, {20.5, 30}, {15, 18}, {61, 62}}, 1.0);
+    ASSERT_EQ(s.size(), 3u);
+    EXPECT_EQ(s[0], std::make_pair(10.0, 30.0));  // 15..18 inside, 20.5 less than 1 after 20
+    EXPECT_EQ(s[1], std::make_pair(50.0, 60.0));
+    EXPECT_EQ(s[2], std::make_pair(61.0, 62.0));  // exactly 1 apart: kept apart
+    EXPECT_EQ(merge_spans({{10, 20}, {20.5, 30}}, 0.4).size(), 2u);
+    // A month with a short outage every minute: no more shaded spans than pixels.
+    std::string text;
+    for (int64_t m = 0; m < 30 * 24 * 60; ++m) {
+        text += tag_line(m * 6000, 1483228800 + 60 * m, 0, 0);
+        text += tag_line(m * 6000 + 200, 1483228800 + 60 * m + 2, 0, 0);
+    }
+    const Report r = make_report(read(text), ConverterInfo{}, 100.0);
+    EXPECT_EQ(r.outages.size(), 2u * 30 * 24 * 60 - 1);
+    const PlotData d = plot_data(r);
+    EXPECT_LE(d.outages.size(), static_cast<std::size_t>(kPlotWidth));
+    EXPECT_GE(d.outages.size(), 1u);
+}
+
 TEST(PlotScript, QuotingKeepsTheScriptWhole) {
     EXPECT_EQ(gnuplot_quote("a'b"), "'a''b'");
     EXPECT_EQ(gnuplot_quote("x\ny\"z\\"), "'x?y\"z\\'");
