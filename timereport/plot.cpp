@@ -308,8 +308,10 @@ bool run_gnuplot(const std::string& script, std::string& png, std::string& why) 
     posix_spawn_file_actions_init(&fa);
     posix_spawn_file_actions_adddup2(&fa, in[0], STDIN_FILENO);
     posix_spawn_file_actions_adddup2(&fa, out[1], STDOUT_FILENO);
+    // -d: default settings, no init file of the user's.
     char name[] = "gnuplot";
-    char* argv[] = {name, nullptr};
+    char defaults[] = "-d";
+    char* argv[] = {name, defaults, nullptr};
     pid_t pid = 0;
     const int rc = posix_spawnp(&pid, "gnuplot", &fa, nullptr, argv, environ);
     posix_spawn_file_actions_destroy(&fa);

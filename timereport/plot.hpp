@@ -54,7 +54,8 @@ std::string plot_script(const PlotData& d, int width = kPlotWidth, int height = 
 // characters shown as '?'.
 std::string gnuplot_quote(std::string_view s);
 
-// Runs gnuplot (found on PATH) with script on its standard input and
+// Runs gnuplot (found on PATH, with its default settings: no init file)
+// with script on its standard input and
 // returns its standard output in png. On failure returns false with a
 // one-line reason in why.
 bool run_gnuplot(const std::string& script, std::string& png, std::string& why);

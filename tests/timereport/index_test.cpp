@@ -123,6 +123,29 @@ TEST(Page, RowsOfABatch) {
     EXPECT_EQ(page.find(".hidden"), std::string::npos);
 }
 
+TEST(Page, CompletedWithAFailedStageAndBrokenFiles) {
+    TempDir t;
+    const fs::path& o = t.path();
+    write(o / "r" / "status.txt", "vornconv 0\n\ngarbage\ntimefit with spaces 77\nstampfill 77\n");
+    write(o / "r" / "DONE", "");
+    write(o / "r" / "timing.json", R"({"tags": "many", "verdicts": [], "drift_ppm": null, "outages": 3,
+                                     "first_tag": "2017-01-01T00:00:00.000000Z", "error_line": true})");
+    std::vector<Row> rows;
+    std::string why;
+    ASSERT_TRUE(scan_batch(o, rows, why));
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0].failed_stage, "timefit with spaces");
+    EXPECT_EQ(rows[0].failed_status, 77);
+    const std::string page = index_page("t", rows);
+    EXPECT_NE(page.find("<span class=\"state warn\">done, timefit with spaces status 77</span>"), std::string::npos);
+    EXPECT_NE(page.find("no useful data"), std::string::npos);
+    // Members of the wrong kind leave their cells empty.
+    EXPECT_NE(page.find("<td class=\"time\">2017-01-01T00:00:00.000000Z</td><td class=\"time\"><span class=\"none\">"),
+              std::string::npos);
+    EXPECT_EQ(page.find(" ppm</td>"), std::string::npos);
+    EXPECT_EQ(page.find(" %</td>"), std::string::npos);
+}
+
 TEST(Page, EmptyAndMissingFolders) {
     TempDir t;
     std::vector<Row> rows;
