@@ -10,6 +10,9 @@ command -v make >/dev/null 2>&1 || need+=(make)
 command -v parallel >/dev/null 2>&1 || need+=(parallel)
 [ -f /usr/include/libmseed.h ] || need+=(libmseed-dev)
 command -v mseed2sac >/dev/null 2>&1 || need+=(mseed2sac)
+[ -f /usr/include/nlohmann/json.hpp ] || need+=(nlohmann-json3-dev)
+command -v gnuplot >/dev/null 2>&1 || need+=(gnuplot-nox)
+command -v xmllint >/dev/null 2>&1 || need+=(libxml2-utils)
 if [ ${#need[@]} -gt 0 ]; then
   echo "installing: ${need[*]}"
   SUDO=

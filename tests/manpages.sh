@@ -31,4 +31,5 @@ check vornsim s c r d t f p j u U g G O a x X z V n T N D A F k o
 check vornchain s
 check vornbatch j S f
 check grid2mseed n s l c r e o A
+check timereport e r p i
 exit $fail
