@@ -13,6 +13,7 @@ command -v mseed2sac >/dev/null 2>&1 || need+=(mseed2sac)
 [ -f /usr/include/nlohmann/json.hpp ] || need+=(nlohmann-json3-dev)
 command -v gnuplot >/dev/null 2>&1 || need+=(gnuplot-nox)
 command -v xmllint >/dev/null 2>&1 || need+=(libxml2-utils)
+[ -x /usr/bin/time ] || need+=(time)
 if [ ${#need[@]} -gt 0 ]; then
   echo "installing: ${need[*]}"
   SUDO=
