@@ -10,6 +10,8 @@
 namespace vornconv {
 
 void write_usage(vorn::Writer& err) {
+    // Names -o, which is no option, and leaves out -x, -i and -c: kept on
+    // purpose, stored scripts expect this text.
     vorn::format_to(err,
                     "Version %s\nusage: vornconv -o gps_utc_offset value < stdin\n"
                     "\t[-u time tags only with valid UTC/GPS shifts]\n"
