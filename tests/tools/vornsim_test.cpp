@@ -198,7 +198,7 @@ Options small(double duration = 30.0) {
 TEST(Encoders, SampleRoundTripsThroughTheRecorderDecoder) {
     for (int32_t v : {0, 1, -1, 7, 8, -8, 1023, 1024, 8388607, -8388608, 4194304, -4194305}) {
         uint8_t b[4];
-        encode_sample(v, b);
+        vorn::encode_sample(v, b);
         for (uint8_t x : b) EXPECT_LT(x, 0x80);
         EXPECT_LT(b[3], 8);
         EXPECT_EQ(vorn::sample24(b[0], b[1], b[2], b[3]), v);
@@ -207,11 +207,11 @@ TEST(Encoders, SampleRoundTripsThroughTheRecorderDecoder) {
     for (int i = 0; i < 100000; ++i) {
         int32_t v = static_cast<int32_t>(g() % 16777216) - 8388608;
         uint8_t b[4];
-        encode_sample(v, b);
+        vorn::encode_sample(v, b);
         ASSERT_EQ(vorn::sample24(b[0], b[1], b[2], b[3]), v);
     }
     uint8_t b[4];
-    encode_sample(-1, b);
+    vorn::encode_sample(-1, b);
     EXPECT_EQ(b[0], 0x7F);
     EXPECT_EQ(b[1], 0x7F);
     EXPECT_EQ(b[2], 0x7F);
@@ -221,27 +221,27 @@ TEST(Encoders, SampleRoundTripsThroughTheRecorderDecoder) {
 TEST(Encoders, AuxValueRoundTripsThroughTheRecorderDecoder) {
     for (int32_t v = -1048576; v <= 1048575; v += 997) {
         uint8_t b[3];
-        encode_aux21(v, b);
+        vorn::encode_aux21(v, b);
         ASSERT_EQ(vorn::aux21(b[0], b[1], b[2]), v);
     }
     uint8_t b[3];
-    encode_aux21(1048575, b);
+    vorn::encode_aux21(1048575, b);
     EXPECT_EQ(b[0], 0x3F);
     EXPECT_EQ(b[1], 0x7F);
     EXPECT_EQ(b[2], 0x7F);
 }
 
 TEST(Encoders, ShiftCountIsTheFloorOfWholeQuantaWithinFourteenBits) {
-    EXPECT_EQ(shift_count(0.0), 0);
-    EXPECT_EQ(shift_count(-5.0), 0);
-    EXPECT_EQ(shift_count(2.44140625), 1);
-    EXPECT_EQ(shift_count(2.44), 0);
-    EXPECT_EQ(shift_count(312.5), 128);
-    EXPECT_EQ(shift_count(39997.5), 16382);
-    EXPECT_EQ(shift_count(vorn::tshift_microseconds(16383)), 16383);
-    EXPECT_EQ(shift_count(40000.0), 16383);
-    EXPECT_EQ(shift_count(1e6), 16383);
-    for (int32_t n = 0; n <= 16383; n += 7) EXPECT_EQ(shift_count(vorn::tshift_microseconds(n) + 1e-6), n);
+    EXPECT_EQ(vorn::shift_count(0.0), 0);
+    EXPECT_EQ(vorn::shift_count(-5.0), 0);
+    EXPECT_EQ(vorn::shift_count(2.44140625), 1);
+    EXPECT_EQ(vorn::shift_count(2.44), 0);
+    EXPECT_EQ(vorn::shift_count(312.5), 128);
+    EXPECT_EQ(vorn::shift_count(39997.5), 16382);
+    EXPECT_EQ(vorn::shift_count(vorn::tshift_microseconds(16383)), 16383);
+    EXPECT_EQ(vorn::shift_count(40000.0), 16383);
+    EXPECT_EQ(vorn::shift_count(1e6), 16383);
+    for (int32_t n = 0; n <= 16383; n += 7) EXPECT_EQ(vorn::shift_count(vorn::tshift_microseconds(n) + 1e-6), n);
 }
 
 // ---------------------------------------------------------------------------

@@ -16,6 +16,10 @@
 #include "lines.hpp"
 
 using namespace vornconv;
+using vorn::aux_descriptor;
+using vorn::AuxDescriptor;
+using vorn::line_time;
+using vorn::SampleSink;
 using vornconv_test::GpsSpec;
 using vornconv_test::StreamBuilder;
 
