@@ -13,6 +13,7 @@
 #include "tagmodel.hpp"
 
 #include "lines.hpp"
+#include "streamgen.hpp"
 
 using namespace vorn;
 using namespace vorn::classic;
@@ -21,6 +22,8 @@ namespace {
 
 // ---- Building streams ---------------------------------------------------------
 
+// A stream of the earlier recorder, built with the shared stream builder:
+// sample n of channel c holds 7n - 3 + c.
 struct Stream {
     std::string bytes;
     int ch = 1;
@@ -30,35 +33,34 @@ struct Stream {
         bytes += text;
         return *this;
     }
-    Stream& sample(uint8_t type = 0x80) {
-        bytes.push_back(static_cast<char>(type));
-        for (int c = 0; c < ch; ++c) {
-            uint32_t u = static_cast<uint32_t>(n * 7 - 3 + c) & 0xFFFFFF;
-            bytes.push_back(static_cast<char>((u >> 17) & 0x7F));
-            bytes.push_back(static_cast<char>((u >> 10) & 0x7F));
-            bytes.push_back(static_cast<char>((u >> 3) & 0x7F));
-            bytes.push_back(static_cast<char>(u & 7));
-        }
+    Stream& sample(uint8_t type = kSampleBlock) {
+        std::vector<int32_t> v;
+        for (int c = 0; c < ch; ++c) v.push_back(static_cast<int32_t>(n * 7 - 3 + c));
+        vorn::testing::StreamBuilder b;
+        b.channels = ch;
+        b.sample(type == kTaggedSampleBlock, v);
+        bytes.append(b.bytes.begin(), b.bytes.end());
         ++n;
         return *this;
     }
     // A GPS block at second t of 2017-01-01 (own time), offset 0, flag 1.
     Stream& gps(int t, int count = 2048, int lat = 50, int lon = 10, int flag = 1) {
-        char s[128];
-        std::snprintf(s, sizeof s, "GA  +21.5 %02d.1234N%03d.567E001234%s%02d%02d%02d.00%s%02d%d  %d CHK*5A   ", lat, lon,
-                      "12 S08 H1.2", t / 3600 % 24, t / 60 % 60, t % 60, "01012017", 0, 1, flag);
-        EXPECT_EQ(std::string(s).size(), 76u);
-        bytes.push_back(static_cast<char>(0xA0));
-        bytes.append(s, 76);
-        bytes.push_back(static_cast<char>(0xB0));
-        bytes.push_back(static_cast<char>((count >> 7) & 0x7F));
-        bytes.push_back(static_cast<char>(count & 0x7F));
+        vorn::testing::GpsSpec g(vorn::testing::kEarlierForm);
+        g.time = 1483228800 + t;
+        g.shift = count;
+        g.lat = lat;
+        g.lon = lon;
+        g.offset = 0;
+        g.flag = flag;
+        vorn::testing::StreamBuilder b;
+        b.gps(g);
+        bytes.append(b.bytes.begin(), b.bytes.end());
         return *this;
     }
     // seconds of `per` samples (the first tagged) and a GPS block each.
     Stream& seconds(int from, int count, int per) {
         for (int t = from; t < from + count; ++t) {
-            sample(0x90);
+            sample(kTaggedSampleBlock);
             for (int k = 1; k < per; ++k) sample();
             gps(t);
         }
