@@ -138,6 +138,7 @@ bool RecorderStream::check_count(SampleStep& step) {
         return false;
     }
     const int64_t rate = h_.S_RATE;
+    // "1   day" with three spaces: kept on purpose, stored scripts expect it.
     if (ibuf_ == rate * 21600) format_to(err_, "Warning: no GPS signal for more than 6 hours!\n");
     if (ibuf_ == rate * 86400) format_to(err_, "Warning: no GPS signal for more than 1   day!\n");
     if (ibuf_ == rate * 864000) format_to(err_, "Warning: no GPS signal for more than 10 days!\n");
@@ -178,6 +179,8 @@ int RecorderStream::next_type_byte() {
     problem_prefix();
     err_.put(" timing problem from  ");
     write_datetime(err_, utc_gmtime(sec_));
+    // Two spaces after "from" and "occured": kept on purpose, stored scripts
+    // search the logs for this text.
     format_to(err_, " with block problem at position %ld occured %ld times\n", {in_.count() - ecount, ecount});
     err_.flush();
     problem_ = true;

@@ -107,6 +107,7 @@ Converter::Flow Converter::sample_blocks(bool tagged) {
     // A run that has written its header line closes its output with the
     // error line, so that the stages after it stop too.
     if (header_line_written_) s_.write_error_line();
+    // The advice to recompile is kept on purpose: stored scripts expect it.
     if (step == vorn::SampleStep::full)
         format_to(err_,
                   "%s ERROR: max number of sample w/o GPS exceeds %ld, increase MXSMP in vorn and recompile\n",
@@ -178,6 +179,8 @@ Converter::Flow Converter::status_block() {
     if (o_.diagnostics) format_to(err_, "%d ", {flag});
     if (flag == vorn::kOverrunFlag) {
         const vorn::CivilTime& own = model_->own_time();
+        // No program name here, unlike the other errors: kept on purpose,
+        // stored scripts expect this text.
         format_to(err_, "ERROR: VORN buffer overrun detected, conversion aborted! : %ld %4d-%02d-%02dT%02d:%02d:%02d\n",
                   {s_.nsample(), own.tm_year + 1900, own.tm_mon + 1, own.tm_mday, own.tm_hour, own.tm_min,
                    own.tm_sec});

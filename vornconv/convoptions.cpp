@@ -44,6 +44,8 @@ ConvStatus parse_command_line(int argc, char** argv, ConvOptions& o, vorn::Write
                 if (o.aux_fd >= 0) ::close(o.aux_fd);
                 o.aux_fd = ::open(arg, O_WRONLY | O_CREAT | O_TRUNC, 0666);
                 if (o.aux_fd < 0) {
+                    // On standard output, the name twice: kept on purpose,
+                    // stored scripts expect it there.
                     vorn::format_to(out, "Cannot open AUX dump file %s %s \n", {arg, arg});
                     o.auxout_write = false;
                     aux_failed = true;

@@ -48,6 +48,7 @@ bool TagModel::judge(int32_t shift_count, vorn::Writer& err) {
     if (f1_ == fold_) {
         bad = true;
         gpscount_ = 0;
+        // "Warning :" with a space: kept on purpose, stored scripts expect it.
         vorn::format_to(err, "Warning : repetitive GPS tag(s) around %4d-%02d-%02dT%02d:%02d:%02d\n",
                         {own_.tm_year + 1900, own_.tm_mon + 1, own_.tm_mday, own_.tm_hour, own_.tm_min,
                          own_.tm_sec});

@@ -37,6 +37,8 @@ bool parse_command_line(int argc, char** argv, Options& opt, Writer& err) {
     parse_options(argc, argv, "x:ugtads", [&](OptionEvent event, int letter, const char* operand) {
         switch (event) {
         case OptionEvent::unrecognized:
+            // No program name and no "ERROR:" (vornconv has both): kept on
+            // purpose, stored scripts expect this text.
             format_to(err, "Unrecognized option: -%c\n", {static_cast<char>(letter)});
             ++errors;
             return;
@@ -138,6 +140,8 @@ Converter::Step Converter::block(int type) {
     case kTaggedSampleBlock: return sample_block(true);
     case kGpsBlock: return gps_block();
     case kShiftBlock:
+        // A bare "<bytes read> flag = 11": kept on purpose, stored scripts
+        // expect it.
         note("%d flag = %d\n", {in_.count(), kShiftBlock >> 4});
         return Step::next;
     case kTrailer:
@@ -193,6 +197,7 @@ Converter::Step Converter::gps_block() {
         note("Warning: GPS glitch or station has been moved >100km %ld %ld %ld %ld\n",
              {tag_.means.lat, tag_.gps_lat, tag_.means.lon, tag_.gps_lon});
     if (v.timing_problem) {
+        // "Warning :" with a space: kept on purpose, stored scripts expect it.
         err_.put("Warning : potential GPS timing problem at ");
         write_datetime(err_, own);
         format_to(err_, " value=%lf\n", {tag_.difference});
@@ -227,6 +232,8 @@ void Converter::end_of_run() {
     if (opt_.data_beyond_gps) s_.tail(0.0, true, false);
     if (!s_.stream_written() && !opt_.gps_string_only && !opt_.gps_t_only) {
         s_.write_error_line();
+        // Names vornconv, not this program: kept on purpose, stored scripts
+        // expect it.
         note("No useful data in vornconv!\n");
     }
 }
