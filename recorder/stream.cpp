@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "format.hpp"
+#include "textparse.hpp"
 
 namespace vorn {
 
@@ -266,6 +267,18 @@ void RecorderStream::trailer() {
     }
     write_eos_line(err_, text.view());
     err_.flush();
+}
+
+bool shared_option(SharedOptions& o, int letter, const char* operand) {
+    switch (letter) {
+        case 'x': o.minimum_gps_counts = atoi_like(operand != nullptr ? operand : ""); return true;
+        case 'u': o.gps_utc_valid = true; return true;
+        case 'g': o.gps_string_only = true; return true;
+        case 't': o.gps_t_only = true; return true;
+        case 'd': o.diag = true; return true;
+        case 's': o.obh_mode = true; return true;
+        default: return false;
+    }
 }
 
 // ---- the GPS string's position and offset -------------------------------------

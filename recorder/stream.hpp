@@ -160,6 +160,18 @@ private:
     SampleSink sink_;  // sample lines, straight into out_
 };
 
+// The options both generations read alike: -x n, -u, -g, -t, -d and -s.
+struct SharedOptions {
+    int32_t minimum_gps_counts = 20;  // -x: consecutive good GPS blocks before a valid tag
+    bool gps_utc_valid = false;       // -u: a valid tag needs the offset flag
+    bool gps_string_only = false;     // -g: GPS-string lines instead of sample lines
+    bool gps_t_only = false;          // -t: timed sample lines only, dated
+    bool diag = false;                // -d: diagnostic lines, samples not buffered
+    bool obh_mode = false;            // -s: OBH mode (what it leaves out is the generation's)
+};
+// Takes one of those option letters with its operand; false for any other.
+bool shared_option(SharedOptions& o, int letter, const char* operand);
+
 // The running integer means of latitude and longitude: the first fix sets
 // them, the next 99 move them ((n * mean + value) / (n + 1), truncated toward
 // zero), then they stay. Which fixes count is the generation's rule.

@@ -38,8 +38,8 @@ ConvStatus parse_command_line(int argc, char** argv, ConvOptions& o, vorn::Write
             ++errors;
             return;
         }
+        if (vorn::shared_option(o, letter, arg)) return;
         switch (letter) {
-            case 'x': o.minimum_gps_counts = vorn::atoi_like(arg); break;
             case 'f': {
                 if (o.aux_fd >= 0) ::close(o.aux_fd);
                 o.aux_fd = ::open(arg, O_WRONLY | O_CREAT | O_TRUNC, 0666);
@@ -58,11 +58,6 @@ ConvStatus parse_command_line(int argc, char** argv, ConvOptions& o, vorn::Write
                 o.data_beyond_gps = true;
                 o.adrift = vorn::atof_like(arg);
                 break;
-            case 'u': o.gps_utc_valid = true; break;
-            case 'g': o.gps_string_only = true; break;
-            case 't': o.gps_t_only = true; break;
-            case 'd': o.diag = true; break;
-            case 's': o.obh_mode = true; break;
             case 'm': o.check_for_gps_moved = false; break;
             case 'i': o.diagnostics = true; break;
             case 'c':

@@ -49,16 +49,8 @@ bool parse_command_line(int argc, char** argv, Options& opt, Writer& err) {
         case OptionEvent::option:
             break;
         }
-        switch (letter) {
-        case 'x': opt.minimum_gps_counts = atoi_like(operand != nullptr ? operand : ""); break;
-        case 'u': opt.gps_utc_valid = true; break;
-        case 'a': opt.data_beyond_gps = true; break;
-        case 'g': opt.gps_string_only = true; break;
-        case 't': opt.gps_t_only = true; break;
-        case 'd': opt.diag = true; break;
-        case 's': opt.obh_mode = true; break;
-        default: break;
-        }
+        if (letter == 'a') opt.data_beyond_gps = true;
+        else shared_option(opt, letter, operand);
     });
     if (errors > 0) {
         write_usage(err);

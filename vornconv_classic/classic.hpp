@@ -53,14 +53,10 @@ enum class Status : int {
 };
 std::string_view status_name(Status s);
 
-struct Options {
-    int32_t minimum_gps_counts = 20;  // -x
-    bool gps_utc_valid = false;       // -u
-    bool data_beyond_gps = false;     // -a
-    bool gps_string_only = false;     // -g
-    bool gps_t_only = false;          // -t
-    bool diag = false;                // -d
-    bool obh_mode = false;            // -s
+// -x, -u, -g, -t, -d and -s as the newer generation has them; -s leaves
+// out only the drift check here.
+struct Options : SharedOptions {
+    bool data_beyond_gps = false;  // -a (no operand: zero drift)
 };
 
 // Parses "x:ugtads". Each bad option gets its message on err; after all of
