@@ -14,6 +14,13 @@ command -v mseed2sac >/dev/null 2>&1 || need+=(mseed2sac)
 command -v gnuplot >/dev/null 2>&1 || need+=(gnuplot-nox)
 command -v xmllint >/dev/null 2>&1 || need+=(libxml2-utils)
 [ -x /usr/bin/time ] || need+=(time)
+# The chain scripts: progress, their ssh-mode test, lint, man-page check.
+command -v pv >/dev/null 2>&1 || need+=(pv)
+[ -x /usr/sbin/sshd ] || need+=(openssh-server)
+command -v ssh >/dev/null 2>&1 || need+=(openssh-client)
+command -v shellcheck >/dev/null 2>&1 || need+=(shellcheck)
+command -v groff >/dev/null 2>&1 || need+=(groff-base)
+command -v script >/dev/null 2>&1 || need+=(bsdutils)
 if [ ${#need[@]} -gt 0 ]; then
   echo "installing: ${need[*]}"
   SUDO=
