@@ -135,8 +135,13 @@ private:
 // Line input in large blocks: each line without its line feed. A last line
 // without a line feed is still a line. Lines of any length are returned
 // whole, up to a generous cap beyond which the rest of the line is dropped.
-// Behind every line returned lie at least kPadding readable bytes (of no
-// particular value), so that parsers may load whole words near its end.
+// Every line returned is followed in memory by a line feed: its own, or one
+// written behind a last line that had none (or behind the kept part of an
+// over-long line). No scanner accepts that byte, so a scanner that misses
+// the line's end still stops there, never in older bytes of the buffer.
+// Behind every line lie at least kPadding readable bytes (of no particular
+// value beyond that first one), so that parsers may load whole words near
+// its end.
 class LineReader {
 public:
     static constexpr std::size_t kPadding = 64;

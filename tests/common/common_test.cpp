@@ -306,6 +306,9 @@ TEST(ReaderTest, LinesFromAPipeInPiecesWithReadablePadding) {
         back += line;
         back += '\n';
         for (std::size_t k = 0; k < LineReader::kPadding; ++k) touched += static_cast<unsigned char>(line.data()[line.size() + k]);
+        // The byte behind every line ends it, the last line (no line feed,
+        // older digits of the buffer behind it) included.
+        ASSERT_EQ(line.data()[line.size()], '\n') << "line " << l.line_number();
     }
     writer.join();
     close(fds[0]);
@@ -374,4 +377,38 @@ TEST(GpsStringTest, OwnTimeNormalisesLikeTheCalendar) {
     EXPECT_EQ(own.tm_year + 1900, -1);
     EXPECT_EQ(own.tm_mon, 10);
     EXPECT_EQ(own.tm_mday, 30);
+}
+
+// A line beyond the reader's cap keeps its first 16 MB, and the next line,
+// moved up behind it, is parted from it by a written line feed: a scanner
+// that runs to the end of the kept text stops there.
+TEST(ReaderTest, OverlongLineIsCutAndStillEnded) {
+    const std::size_t cap = std::size_t{16} << 20;
+    std::string text(cap + 300000, '0');
+    text += "\n7 8\n9";
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    std::thread writer([&] {
+        std::size_t at = 0;
+        while (at < text.size()) {
+            const std::size_t n = std::min<std::size_t>(text.size() - at, 65536);
+            ASSERT_EQ(write(fds[1], text.data() + at, n), static_cast<ssize_t>(n));
+            at += n;
+        }
+        close(fds[1]);
+    });
+    LineReader l(fds[0], 4096);
+    std::string_view line;
+    ASSERT_TRUE(l.next(line));
+    EXPECT_EQ(line.size(), cap);
+    EXPECT_EQ(line.find_first_not_of('0'), std::string_view::npos);
+    EXPECT_EQ(line.data()[line.size()], '\n');
+    ASSERT_TRUE(l.next(line));
+    EXPECT_EQ(line, "7 8");
+    ASSERT_TRUE(l.next(line));
+    EXPECT_EQ(line, "9");
+    EXPECT_EQ(line.data()[line.size()], '\n');
+    EXPECT_FALSE(l.next(line));
+    writer.join();
+    close(fds[0]);
 }
