@@ -212,6 +212,13 @@ TEST(TextParseTest, StrictFieldsAndAtoi) {
     EXPECT_EQ(atoi_like("0042"), 42);
     EXPECT_EQ(atoi_like("99999999999999999999"), -1);  // LONG_MAX cut to int
     EXPECT_EQ(atoi_like("4294967297"), 1);
+    // Digits beyond 64 bits saturate too, however the sum would wrap (found
+    // by the decimal-scan fuzzer).
+    EXPECT_EQ(atoi_like("222222222222222222222"), -1);
+    EXPECT_EQ(atoi_like("18446744073709551617"), -1);
+    EXPECT_EQ(atoi_like("-222222222222222222222"), 0);  // LONG_MIN cut to int
+    EXPECT_EQ(atoi_like("-9223372036854775808"), 0);
+    EXPECT_EQ(atoi_like("-9223372036854775807"), 1);
 }
 
 TEST(WriterTest, PrintfWidthsAndFormats) {
