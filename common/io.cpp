@@ -59,6 +59,11 @@ void Writer::fixed(double v, int precision) {
     }
 }
 
+void Writer::make_room(std::size_t n) {
+    flush();
+    if (n > buf_.size()) buf_.resize(n);
+}
+
 void Writer::flush() {
     if (pos_ == 0) return;
     std::size_t n = pos_;

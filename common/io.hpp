@@ -62,8 +62,9 @@ public:
     void fixed(double v, int precision);
 
     // Formatting straight into the buffer, for the hottest lines: room(n)
-    // returns where at least n bytes (n at most the capacity) may be written;
-    // advance(end) then takes what was written up to end.
+    // returns where at least n bytes may be written (for n beyond the
+    // capacity the buffer grows); advance(end) then takes what was written up
+    // to end.
     char* room(std::size_t n) {
         reserve(n);
         return buf_.data() + pos_;
@@ -75,8 +76,10 @@ public:
 
 private:
     void reserve(std::size_t n) {
-        if (buf_.size() - pos_ < n) flush();
+        if (buf_.size() - pos_ < n) make_room(n);
     }
+    // Flushes, and grows the buffer when n exceeds its capacity.
+    void make_room(std::size_t n);
     void write_out(const char* p, std::size_t n);
 
     int fd_ = -1;

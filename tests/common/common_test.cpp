@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <ctime>
+#include <cstring>
 #include <random>
 #include <string>
 #include <thread>
