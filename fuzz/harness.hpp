@@ -51,10 +51,10 @@ private:
 };
 
 // A reader's buffer size from one input byte: mostly small, so that lines
-// and blocks cross refills, and now and then the programs' own size.
+// and blocks cross refills, and now and then one that holds the whole input.
 inline std::size_t buffer_size(uint8_t b) {
     static constexpr std::size_t sizes[] = {1,   2,   3,    7,    15,   16,    17,    31,      63,
-                                            64,  65,  100,  127,  128,  255,   1000,  4096,    1 << 20};
+                                            64,  65,  100,  127,  128,  255,   1000,  4096,    65536};
     return sizes[b % (sizeof sizes / sizeof sizes[0])];
 }
 
