@@ -3,8 +3,8 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <ctime>
 #include <cstring>
+#include <ctime>
 #include <random>
 #include <string>
 #include <thread>
