@@ -59,6 +59,11 @@ void Writer::fixed(double v, int precision) {
     }
 }
 
+void Writer::make_room(std::size_t n) {
+    flush();
+    if (n > buf_.size()) buf_.resize(n);
+}
+
 void Writer::flush() {
     if (pos_ == 0) return;
     std::size_t n = pos_;
@@ -174,11 +179,16 @@ bool LineReader::next_slow(std::string_view& line) {
         }
         scanned = have;
         if (have >= kMaxLine) {
-            // Keep the first kMaxLine bytes; drop the rest of the line.
-            std::size_t keep_end = begin_ + kMaxLine;
-            if (buf_.size() < keep_end + (std::size_t{1} << 16)) buf_.resize(keep_end + (std::size_t{1} << 16));
+            // Keep the first kMaxLine bytes; drop the rest of the line. The
+            // byte behind the kept text is a written line feed, and what
+            // follows the dropped rest goes after it.
+            const std::size_t keep_end = begin_ + kMaxLine;
+            const std::size_t rest_at = keep_end + 1;
+            const std::size_t room = rest_at + (std::size_t{1} << 16) + kPadding;
+            if (buf_.size() < room) buf_.resize(room);
+            buf_[keep_end] = '\n';
             for (;;) {
-                end_ = keep_end;
+                end_ = rest_at;
                 if (eof_) break;
                 ssize_t k;
                 do {
@@ -193,14 +203,13 @@ bool LineReader::next_slow(std::string_view& line) {
                 if (nl2 != nullptr) {
                     std::size_t after = static_cast<std::size_t>(static_cast<const char*>(nl2) - buf_.data()) + 1;
                     std::size_t rest = end_ + static_cast<std::size_t>(k) - after;
-                    // Move what follows the line feed behind the kept text.
-                    std::memmove(buf_.data() + keep_end, buf_.data() + after, rest);
-                    end_ = keep_end + rest;
+                    std::memmove(buf_.data() + rest_at, buf_.data() + after, rest);
+                    end_ = rest_at + rest;
                     break;
                 }
             }
             line = std::string_view(buf_.data() + begin_, kMaxLine);
-            begin_ += kMaxLine;
+            begin_ = rest_at;
             ++lineno_;
             // The kept text stays valid until the next call.
             return true;
@@ -208,6 +217,10 @@ bool LineReader::next_slow(std::string_view& line) {
         if (!fill()) {
             if (end_ == begin_) return false;
             line = std::string_view(buf_.data() + begin_, end_ - begin_);
+            // The last line has no line feed of its own: one is written
+            // behind it (the padding has room), in place of whatever older
+            // bytes lay there.
+            buf_[end_] = '\n';
             begin_ = end_;
             ++lineno_;
             return true;

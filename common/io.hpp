@@ -62,8 +62,9 @@ public:
     void fixed(double v, int precision);
 
     // Formatting straight into the buffer, for the hottest lines: room(n)
-    // returns where at least n bytes (n at most the capacity) may be written;
-    // advance(end) then takes what was written up to end.
+    // returns where at least n bytes may be written (for n beyond the
+    // capacity the buffer grows); advance(end) then takes what was written up
+    // to end.
     char* room(std::size_t n) {
         reserve(n);
         return buf_.data() + pos_;
@@ -75,8 +76,10 @@ public:
 
 private:
     void reserve(std::size_t n) {
-        if (buf_.size() - pos_ < n) flush();
+        if (buf_.size() - pos_ < n) make_room(n);
     }
+    // Flushes, and grows the buffer when n exceeds its capacity.
+    void make_room(std::size_t n);
     void write_out(const char* p, std::size_t n);
 
     int fd_ = -1;
@@ -135,8 +138,13 @@ private:
 // Line input in large blocks: each line without its line feed. A last line
 // without a line feed is still a line. Lines of any length are returned
 // whole, up to a generous cap beyond which the rest of the line is dropped.
-// Behind every line returned lie at least kPadding readable bytes (of no
-// particular value), so that parsers may load whole words near its end.
+// Every line returned is followed in memory by a line feed: its own, or one
+// written behind a last line that had none (or behind the kept part of an
+// over-long line). No scanner accepts that byte, so a scanner that misses
+// the line's end still stops there, never in older bytes of the buffer.
+// Behind every line lie at least kPadding readable bytes (of no particular
+// value beyond that first one), so that parsers may load whole words near
+// its end.
 class LineReader {
 public:
     static constexpr std::size_t kPadding = 64;

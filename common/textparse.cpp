@@ -11,12 +11,15 @@ int32_t atoi_like(std::string_view s) {
     bool negative = false;
     if (i < s.size() && (s[i] == '+' || s[i] == '-')) negative = s[i++] == '-';
     // strtol accumulates in a long and saturates at its limits.
+    // The limit is checked before each step, so the sum never wraps.
+    const uint64_t limit = static_cast<uint64_t>(LONG_MAX) + (negative ? 1u : 0u);
     uint64_t mag = 0;
     bool over = false;
     for (; i < s.size() && s[i] >= '0' && s[i] <= '9'; ++i) {
         if (!over) {
-            mag = mag * 10 + static_cast<uint64_t>(s[i] - '0');
-            if (mag > static_cast<uint64_t>(LONG_MAX) + (negative ? 1u : 0u)) over = true;
+            const uint64_t d = static_cast<uint64_t>(s[i] - '0');
+            if (mag > (limit - d) / 10) over = true;
+            else mag = mag * 10 + d;
         }
     }
     int64_t v;

@@ -192,7 +192,7 @@ public:
         if (p - digits > 19) {
             // More than nineteen digits: only leading zeros keep it in range.
             const char* q = digits;
-            while (*q == '0') ++q;
+            while (q != p && *q == '0') ++q;
             if (p - q > 19) {  // twenty significant digits exceed 64 bits
                 p_ = p;
                 return false;

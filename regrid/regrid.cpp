@@ -302,6 +302,7 @@ RegridExit run_regrid(LineReader& in, Writer& out, Writer& err, const RegridOpti
     Grid grid(ch, options.calendar, options.wide_sums);
     std::optional<KernelTable> kernel;
     int64_t lines = 0;
+    int64_t last_t = 0;  // the time of the last sample line taken
     SampleLine s;
     while (in.next(line)) {
         if (!supported) return unsupported(h, err);
@@ -325,6 +326,14 @@ RegridExit run_regrid(LineReader& in, Writer& out, Writer& err, const RegridOpti
             warn_malformed_line(err, in.line_number(), line);
             continue;
         }
+        if (lines > 0 && t > last_t && (t - last_t) / hx > kMaxGapSteps) {
+            grid.finish(out);
+            write_error_line(out, h.CH_NUM);
+            report(err, "%s ERROR: sample line %ld lies %ld s after the line before it\n",
+                   {program_name(), in.line_number(), (t - last_t) / 1000000});
+            return RegridExit::no_useful_data;
+        }
+        last_t = t;
         if (lines < kFillLines) {
             grid.fill(t, s.v);
             if (++lines == kFillLines) {

@@ -43,6 +43,10 @@ inline constexpr int32_t kMaxRate = 1'000'000;
 // 73,000 years), so that no difference of times can overflow.
 inline constexpr int64_t kMaxTimeUs = int64_t{1} << 61;
 
+// A line more than this many grid steps after the line before it ends the
+// run (a damaged time: filling the gap would write grid lines for years).
+inline constexpr int64_t kMaxGapSteps = 1'000'000;
+
 // floor(1,000,000 / S_RATE) in double, truncated; s_rate 1 .. kMaxRate.
 int64_t sample_interval(int32_t s_rate);
 

@@ -16,6 +16,9 @@ int main(int argc, char** argv) {
     if (!problem.empty())
         vorn::fail(vorn::ExitStatus::usage, "%s ERROR: %s\n", {vorn::program_name(), std::string_view(problem)});
 
+    for (const std::string& warning : vornsim::conversion_warnings(options))
+        vorn::message("%s\n", {std::string_view(warning)});
+
     vornsim::Summary summary;
     if (options.prefix.empty()) {
         vornsim::StdoutOutput out;

@@ -1,8 +1,10 @@
 #include "vornsim.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <random>
 #include <fcntl.h>
@@ -119,7 +121,7 @@ void write_usage(vorn::Writer& w) {
         "  -c channels      1..3 (default 3)\n"
         "  -r rate          S_RATE, samples per second (default 100)\n"
         "  -d seconds       duration in seconds of true time (default 60)\n"
-        "  -t start         true UTC time of sample 0, seconds since 1970 (default 1483228800.2501)\n"
+        "  -t start         true UTC time of sample 0, seconds since 1970 (default 1483272000.2501)\n"
         "  -f dfilt         D_FILT (default 0)\n"
         "  -p ppm           sample-clock drift in parts per million (default 0)\n"
         "  -j us            time-shift jitter, uniform +-us microseconds (default 0)\n"
@@ -358,6 +360,52 @@ std::string make_header(const Options& o, int32_t dat_no) {
     pair("B_VOLT", "12000");
     pair("DAT_NO", dat);
     return h;
+}
+
+namespace {
+// Seconds s in [0, n) whose time of day s mod 86400 is below 100 or above
+// 86300: where the converter accepts no tag.
+int64_t day_edge_seconds_below(int64_t n) {
+    if (n <= 0) return 0;
+    const int64_t days = n / 86400, rest = n % 86400;
+    return days * 199 + std::min<int64_t>(rest, 100) + std::max<int64_t>(0, rest - 86301);
+}
+}  // namespace
+
+std::vector<std::string> conversion_warnings(const Options& o) {
+    std::vector<std::string> warnings;
+    const Clock clock(o);
+    const int64_t samples = clock.sample_count(o.duration);
+    if (samples == 0) return warnings;
+    // GPS tags fall on the true UTC seconds after sample 0 (with D_FILT)
+    // up to the last sample.
+    const int64_t first = clock.start_sec() + static_cast<int64_t>(std::floor(clock.phi(0))) + 1;
+    const int64_t last = clock.start_sec() + static_cast<int64_t>(std::floor(clock.phi(samples - 1)));
+    if (last < first) return warnings;
+    const int64_t edge = day_edge_seconds_below(last + 1) - day_edge_seconds_below(first);
+    if (edge > 0) {
+        warnings.push_back("Warning: " + std::to_string(edge) + " of the " + std::to_string(last - first + 1) +
+                           " GPS tags fall in the first 100 or the last 99 seconds of a UTC day, where the "
+                           "converter accepts no tag; choose another start (-t)");
+    }
+    // Without drift every tagged sample lies the same time after its second
+    // (up to the jitter).
+    if (o.ppm == 0.0) {
+        const int64_t k = clock.first_at_or_after(static_cast<double>(first - clock.start_sec()));
+        const double us = (clock.phi(k) - static_cast<double>(first - clock.start_sec())) * 1e6;
+        const double period = 1e6 / o.rate;
+        const double lo = shift_count(us - o.jitter_us) * kShiftQuantum;
+        const double hi = shift_count(us + o.jitter_us) * kShiftQuantum;
+        if (lo < 20.0 || (hi > period - 20.0 && lo < period + 1.0)) {
+            char text[64];
+            std::snprintf(text, sizeof text, "%.1f us of a %.1f us sample period", us, period);
+            warnings.push_back(std::string("Warning: the time shifts (") + text +
+                               ") come within 20 us of a sample boundary, where the converter accepts no tag; "
+                               "choose a start (-t) off the sample grid" +
+                               (o.jitter_us > 0.0 ? " or less jitter (-j)" : ""));
+        }
+    }
+    return warnings;
 }
 
 // ---------------------------------------------------------------------------

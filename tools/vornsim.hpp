@@ -31,7 +31,11 @@ struct Window {
     bool contains(double t) const { return t >= start && t < start + length; }
 };
 
-inline constexpr double kDefaultStart = 1483228800.2501;
+// 2017-01-01T12:00:00.2501: at midday, far from the first and last 100
+// seconds of a day, and 0.2501 s after a whole second, so that at the usual
+// rates every time shift is about 100 us, clear of a sample boundary (the
+// converter accepts tags in neither place).
+inline constexpr double kDefaultStart = 1483272000.2501;
 
 struct Options {
     uint64_t seed = 1;                 // -s
@@ -70,6 +74,11 @@ void write_usage(vorn::Writer& w);
 // Checks the options together; returns an error text without the program
 // name, or an empty string.
 std::string check_options(const Options& o);
+// Warnings for options whose GPS tags the converter will not accept: tags in
+// the first 100 or the last 99 seconds of a UTC day, and (without drift)
+// time shifts within 20 us of a sample boundary. Each names the option to
+// change. Empty when every tag can be accepted.
+std::vector<std::string> conversion_warnings(const Options& o);
 
 // ---------------------------------------------------------------------------
 // Encoders of the recorder format.

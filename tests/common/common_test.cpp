@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <random>
 #include <string>
@@ -196,6 +197,13 @@ TEST(TextParseTest, StrictFieldsAndAtoi) {
     EXPECT_EQ(atoi_like("0042"), 42);
     EXPECT_EQ(atoi_like("99999999999999999999"), -1);  // LONG_MAX cut to int
     EXPECT_EQ(atoi_like("4294967297"), 1);
+    // Digits beyond 64 bits saturate too, however the sum would wrap (found
+    // by the decimal-scan fuzzer).
+    EXPECT_EQ(atoi_like("222222222222222222222"), -1);
+    EXPECT_EQ(atoi_like("18446744073709551617"), -1);
+    EXPECT_EQ(atoi_like("-222222222222222222222"), 0);  // LONG_MIN cut to int
+    EXPECT_EQ(atoi_like("-9223372036854775808"), 0);
+    EXPECT_EQ(atoi_like("-9223372036854775807"), 1);
 }
 
 TEST(WriterTest, PrintfWidthsAndFormats) {
@@ -290,9 +298,63 @@ TEST(ReaderTest, LinesFromAPipeInPiecesWithReadablePadding) {
         back += line;
         back += '\n';
         for (std::size_t k = 0; k < LineReader::kPadding; ++k) touched += static_cast<unsigned char>(line.data()[line.size() + k]);
+        // The byte behind every line ends it, the last line (no line feed,
+        // older digits of the buffer behind it) included.
+        ASSERT_EQ(line.data()[line.size()], '\n') << "line " << l.line_number();
     }
     writer.join();
     close(fds[0]);
     EXPECT_EQ(back, text + "\n");
     EXPECT_GT(touched, 0u);
+}
+
+// A line beyond the reader's cap keeps its first 16 MB, and the next line,
+// moved up behind it, is parted from it by a written line feed: a scanner
+// that runs to the end of the kept text stops there.
+TEST(ReaderTest, OverlongLineIsCutAndStillEnded) {
+    const std::size_t cap = std::size_t{16} << 20;
+    std::string text(cap + 300000, '0');
+    text += "\n7 8\n9";
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    std::thread writer([&] {
+        std::size_t at = 0;
+        while (at < text.size()) {
+            const std::size_t n = std::min<std::size_t>(text.size() - at, 65536);
+            ASSERT_EQ(write(fds[1], text.data() + at, n), static_cast<ssize_t>(n));
+            at += n;
+        }
+        close(fds[1]);
+    });
+    LineReader l(fds[0], 4096);
+    std::string_view line;
+    ASSERT_TRUE(l.next(line));
+    EXPECT_EQ(line.size(), cap);
+    EXPECT_EQ(line.find_first_not_of('0'), std::string_view::npos);
+    EXPECT_EQ(line.data()[line.size()], '\n');
+    ASSERT_TRUE(l.next(line));
+    EXPECT_EQ(line, "7 8");
+    ASSERT_TRUE(l.next(line));
+    EXPECT_EQ(line, "9");
+    EXPECT_EQ(line.data()[line.size()], '\n');
+    EXPECT_FALSE(l.next(line));
+    writer.join();
+    close(fds[0]);
+}
+
+// room(n) with n beyond the writer's capacity grows the buffer instead of
+// handing out bytes past its end (found by the vornconv fuzzer: the sample
+// lines ask for 64 KB at a time from a writer built smaller).
+TEST(WriterTest, RoomBeyondTheCapacityGrows) {
+    std::string sink;
+    Writer w(&sink, 256);
+    w.put("ab");
+    char* p = w.room(std::size_t{64} << 10);
+    std::memset(p, 'x', std::size_t{64} << 10);
+    w.advance(p + (std::size_t{64} << 10));
+    w.put('\n');
+    w.flush();
+    ASSERT_EQ(sink.size(), 2 + (std::size_t{64} << 10) + 1);
+    EXPECT_EQ(sink.substr(0, 3), "abx");
+    EXPECT_EQ(sink.back(), '\n');
 }

@@ -231,3 +231,27 @@ TEST(SampleLineTest, AgreesOnRandomLines) {
         if (::testing::Test::HasFatalFailure()) return;
     }
 }
+
+// A field of more than nineteen digits is read to the end of its line and
+// no further, whatever lies behind the line in memory (here more zeros and
+// digits, as in a read buffer's older bytes).
+TEST(FieldCursorTest, LongFieldStopsAtTheLineEnd) {
+    const std::string zeros25(25, '0');
+    for (const std::string& behind : {std::string(100, '0'), std::string(100, '0') + "7", std::string("5 1")}) {
+        const std::string buffer = zeros25 + behind;
+        FieldCursor f(std::string_view(buffer.data(), zeros25.size()));
+        int64_t v = -1;
+        ASSERT_TRUE(f.integer(v)) << behind;
+        EXPECT_EQ(v, 0);
+        EXPECT_FALSE(f.integer(v));
+    }
+    // Leading zeros before a number that fits; twenty significant digits do not.
+    const std::string fits = std::string(30, '0') + "9223372036854775807";
+    FieldCursor g(fits);
+    int64_t v = 0;
+    ASSERT_TRUE(g.integer(v));
+    EXPECT_EQ(v, INT64_MAX);
+    const std::string over = std::string(30, '0') + "10000000000000000000";
+    FieldCursor h(over);
+    EXPECT_FALSE(h.integer(v));
+}

@@ -272,7 +272,7 @@ TEST(Header, CarriesAll26TagsInCanonicalOrder) {
     EXPECT_EQ(v.D_FILT, 7);
     EXPECT_EQ(v.DAT_NO.view(), "0042");
     EXPECT_EQ(v.S_DATE.view(), "2017-01-01");
-    EXPECT_EQ(v.S_TIME.view(), "00:00:00");
+    EXPECT_EQ(v.S_TIME.view(), "12:00:00");
     EXPECT_EQ(h.find(' '), std::string::npos);
     // Every integer tag is set (none left at -1).
     for (const vorn::TagInfo& t : vorn::kTags)
@@ -739,4 +739,52 @@ TEST(Robustness, RandomOptionSetsGiveWellFormedRecordings) {
             }
         }
     }
+}
+
+// The warnings for options whose tags the converter will not accept: none
+// for the defaults; tags near midnight (counted, naming -t); time shifts on
+// a sample boundary, also through the jitter (naming -t and -j); none for
+// the boundary with a drifting clock, whose shifts move across the period.
+TEST(ConversionWarnings, NameTheOptionToChange) {
+    auto warnings = [](auto change) {
+        Options o;
+        change(o);
+        return conversion_warnings(o);
+    };
+    EXPECT_TRUE(warnings([](Options&) {}).empty());
+    for (int32_t rate : {1, 10, 50, 100, 200, 250, 500, 1000, 4000})
+        EXPECT_TRUE(warnings([rate](Options& o) { o.rate = rate; }).empty()) << rate;
+
+    auto w = warnings([](Options& o) { o.start = 1483228800.2501; });  // 00:00:00.2501
+    ASSERT_EQ(w.size(), 1u);
+    EXPECT_EQ(w[0].rfind("Warning: 60 of the 60 GPS tags fall in the first 100", 0), 0u) << w[0];
+    EXPECT_NE(w[0].find("(-t)"), std::string::npos);
+    // 23:58:00.2501 for 400 s: tags 23:58:01 .. 00:04:40, of which
+    // 23:58:21 .. 00:01:39 fall at the day's edges (99 + 100).
+    w = warnings([](Options& o) {
+        o.start = 1483315080.2501;
+        o.duration = 400;
+    });
+    ASSERT_EQ(w.size(), 1u);
+    EXPECT_EQ(w[0].rfind("Warning: 199 of the 400 GPS tags", 0), 0u) << w[0];
+
+    w = warnings([](Options& o) {
+        o.start = 1483272000.25;
+        o.rate = 1000;
+    });
+    ASSERT_EQ(w.size(), 1u);
+    EXPECT_NE(w[0].find("within 20 us of a sample boundary"), std::string::npos) << w[0];
+    EXPECT_NE(w[0].find("(-t)"), std::string::npos);
+    EXPECT_EQ(w[0].find("(-j)"), std::string::npos);
+    // 100 us after the boundary: clear, unless the jitter reaches it.
+    EXPECT_TRUE(warnings([](Options& o) { o.jitter_us = 70; }).empty());
+    w = warnings([](Options& o) { o.jitter_us = 90; });
+    ASSERT_EQ(w.size(), 1u);
+    EXPECT_NE(w[0].find("(-j)"), std::string::npos) << w[0];
+    // Just before the next boundary (9,990 us of 10,000).
+    EXPECT_EQ(warnings([](Options& o) { o.start = 1483272000.00999; }).size(), 1u);
+    EXPECT_TRUE(warnings([](Options& o) {
+        o.start = 1483272000.25;
+        o.ppm = 30;
+    }).empty());
 }
