@@ -394,8 +394,8 @@ std::vector<std::string> conversion_warnings(const Options& o) {
         const int64_t k = clock.first_at_or_after(static_cast<double>(first - clock.start_sec()));
         const double us = (clock.phi(k) - static_cast<double>(first - clock.start_sec())) * 1e6;
         const double period = 1e6 / o.rate;
-        const double lo = shift_count(us - o.jitter_us) * kShiftQuantum;
-        const double hi = shift_count(us + o.jitter_us) * kShiftQuantum;
+        const double lo = vorn::shift_count(us - o.jitter_us) * vorn::kShiftQuantumUs;
+        const double hi = vorn::shift_count(us + o.jitter_us) * vorn::kShiftQuantumUs;
         if (lo < 20.0 || (hi > period - 20.0 && lo < period + 1.0)) {
             char text[64];
             std::snprintf(text, sizeof text, "%.1f us of a %.1f us sample period", us, period);
