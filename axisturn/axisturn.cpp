@@ -32,6 +32,7 @@ AxisturnExit run_axisturn(LineReader& in, Writer& out, Writer& err) {
     std::string_view line;
     if (in.next(line)) read_header_line(line, h);
     write_header_line(out, h);
+    // "XXX" and the channel count: kept on purpose, stored scripts expect it.
     format_to(err, "XXX %d\n", {h.CH_NUM});
     err.flush();
 

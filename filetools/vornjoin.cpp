@@ -97,6 +97,7 @@ JoinStatus join_files(std::span<char* const> names, Writer& out, Writer& diag, i
         format_to(diag, "processing file #%d %s (seqno %d)\n", {static_cast<int64_t>(i), name, fileno});
         diag.flush();
         if (i > 1 && static_cast<int64_t>(fileno) != fileno_prev + 1)
+            // "File" twice with a capital: kept on purpose, stored scripts expect it.
             return error(diag, "%s ERROR: File %s can not be merged with File %s\n",
                          {program_name(), name, names[i - 2]});
         fileno_prev = fileno;

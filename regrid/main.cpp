@@ -10,6 +10,8 @@ int main(int argc, char** argv) {
     vorn::regrid::RegridOptions options;
     vorn::parse_options(argc, argv, "o:t", [&](vorn::OptionEvent event, int letter, const char*) {
         if (event != vorn::OptionEvent::option) {
+            // No program name, and -o without its value called unrecognized:
+            // kept on purpose, stored scripts expect it.
             vorn::message("ERROR: Unrecognized option: -%c\n", {static_cast<char>(letter)});
             return;
         }

@@ -282,6 +282,7 @@ RegridExit unsupported(const HeaderValues& h, Writer& err) {
 
 RegridExit rate_not_supported(const HeaderValues& h, int64_t hx, Writer& out, Writer& err) {
     write_error_line(out, h.CH_NUM);
+    // No "ERROR:", and "regrid" whatever the name invoked: kept on purpose, stored scripts expect it.
     report(err, "%s sample rate of %ld not supported in regrid!\n", {program_name(), 1000000 / hx});
     return RegridExit::no_useful_data;
 }

@@ -23,6 +23,7 @@ Options parse_command_line(int argc, char** argv, Writer& diag) {
             return;  // -o value: accepted and ignored
         }
         // Unknown letters and -o without its value are reported; the run goes on.
+        // -o without its value called unrecognized: kept on purpose, stored scripts expect it.
         vorn::format_to(diag, "%s ERROR: Unrecognized option: -%c\n",
                         {vorn::program_name(), static_cast<char>(letter)});
         diag.flush();
@@ -350,11 +351,13 @@ void end_run(Outcome o, const vorn::HeaderValues& h) {
         case Outcome::ok:
             vorn::finish(static_cast<int>(Exit::ok));
         case Outcome::error_line:
+            // Names stampfill, not this program: kept on purpose, stored scripts expect it.
             stop(Exit::no_useful_data, "%s ERROR: No useful data in stampfill!\n");
         case Outcome::unsupported_header:
             vorn::report_unsupported_header(vorn::err(), vorn::program_name(), h);
             vorn::finish(static_cast<int>(Exit::no_useful_data));
         case Outcome::buffer_full:
+            // The advice to recompile "x" is kept on purpose: stored scripts expect it.
             stop(Exit::fatal, "%s ERROR: max number exceeded: increase MAXTMP in x and recompile\n");
         case Outcome::no_memory_columns:
             stop(Exit::fatal, "%s ERROR: malloc for nsample failed, not enough core memory\n");
