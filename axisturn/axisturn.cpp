@@ -27,7 +27,7 @@ void write_grid_line(Writer& out, const GridLine& g, int channels, NumberText& s
     out.advance(p);
 }
 
-AxisturnExit run_axisturn(LineReader& in, Writer& out, Writer& err) {
+Exit run_axisturn(LineReader& in, Writer& out, Writer& err) {
     HeaderValues h;
     std::string_view line;
     if (in.next(line)) read_header_line(line, h);
@@ -43,7 +43,7 @@ AxisturnExit run_axisturn(LineReader& in, Writer& out, Writer& err) {
     while (in.next(line)) {
         if (!supported) {
             report_unsupported_header(err, program_name(), h);
-            return AxisturnExit::unsupported_header;
+            return Exit::no_useful_data;
         }
         if (!parse_grid_line(line, ch, g, LineReader::kPadding)) {
             warn_malformed_line(err, in.line_number(), line);
@@ -51,7 +51,7 @@ AxisturnExit run_axisturn(LineReader& in, Writer& out, Writer& err) {
         }
         write_grid_line(out, g, ch, seconds);
     }
-    return AxisturnExit::ok;
+    return Exit::ok;
 }
 
 }  // namespace vorn::axisturn

@@ -28,6 +28,6 @@ int main(int argc, char** argv) {
         }
     });
     vorn::LineReader in(STDIN_FILENO);
-    const vorn::axisturn::AxisturnExit status = vorn::axisturn::run_axisturn(in, vorn::out(), vorn::err());
-    vorn::finish(static_cast<int>(status));
+    const vorn::Exit status = vorn::axisturn::run_axisturn(in, vorn::out(), vorn::err());
+    vorn::finish(status);
 }

@@ -19,6 +19,6 @@ int main(int argc, char** argv) {
         // -o value: accepted and ignored
     });
     vorn::LineReader in(STDIN_FILENO);
-    const vorn::regrid::RegridExit status = vorn::regrid::run_regrid(in, vorn::out(), vorn::err(), options);
-    vorn::finish(static_cast<int>(status));
+    const vorn::Exit status = vorn::regrid::run_regrid(in, vorn::out(), vorn::err(), options);
+    vorn::finish(status);
 }

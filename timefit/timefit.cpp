@@ -337,34 +337,33 @@ Outcome run(vorn::LineReader& in, Writer& out, Writer& diag, vorn::HeaderValues&
     return Outcome::ok;
 }
 
-namespace {
-
-[[noreturn]] void stop(Exit status, std::string_view fmt) {
-    vorn::format_to(vorn::err(), fmt, {vorn::program_name()});
-    vorn::finish(static_cast<int>(status));
-}
-
-}  // namespace
-
 void end_run(Outcome o, const vorn::HeaderValues& h) {
     switch (o) {
         case Outcome::ok:
-            vorn::finish(static_cast<int>(Exit::ok));
+            vorn::finish(Exit::ok);
         case Outcome::error_line:
             // Names stampfill, not this program: kept on purpose, stored scripts expect it.
-            stop(Exit::no_useful_data, "%s ERROR: No useful data in stampfill!\n");
+            vorn::fail(Exit::no_useful_data,
+                       "%s ERROR: No useful data in stampfill!\n",
+                       {vorn::program_name()});
         case Outcome::unsupported_header:
             vorn::report_unsupported_header(vorn::err(), vorn::program_name(), h);
-            vorn::finish(static_cast<int>(Exit::no_useful_data));
+            vorn::finish(Exit::no_useful_data);
         case Outcome::buffer_full:
             // The advice to recompile "x" is kept on purpose: stored scripts expect it.
-            stop(Exit::fatal, "%s ERROR: max number exceeded: increase MAXTMP in x and recompile\n");
+            vorn::fail(Exit::fatal,
+                       "%s ERROR: max number exceeded: increase MAXTMP in x and recompile\n",
+                       {vorn::program_name()});
         case Outcome::no_memory_columns:
-            stop(Exit::fatal, "%s ERROR: malloc for nsample failed, not enough core memory\n");
+            vorn::fail(Exit::fatal,
+                       "%s ERROR: malloc for nsample failed, not enough core memory\n",
+                       {vorn::program_name()});
         case Outcome::no_memory_channels:
-            stop(Exit::fatal, "%s ERROR: malloc failed, not enough core memory\n");
+            vorn::fail(Exit::fatal,
+                       "%s ERROR: malloc failed, not enough core memory\n",
+                       {vorn::program_name()});
     }
-    vorn::finish(static_cast<int>(Exit::fatal));
+    vorn::finish(Exit::fatal);
 }
 
 }  // namespace timefit

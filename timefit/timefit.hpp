@@ -17,11 +17,8 @@
 
 namespace timefit {
 
-enum class Exit : int {
-    ok = static_cast<int>(vorn::ExitStatus::ok),
-    no_useful_data = static_cast<int>(vorn::ExitStatus::no_useful_data),
-    fatal = static_cast<int>(vorn::ExitStatus::fatal),
-};
+// Exit statuses: ok, no_useful_data, fatal (vorn::Exit).
+using vorn::Exit;
 
 // Verdict codes of a tag point.
 inline constexpr int64_t kGood = 0;         // block checked, tag within 1e-4 s of the line
