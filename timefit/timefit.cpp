@@ -145,15 +145,13 @@ double TagChecker::elapsed(int64_t n) const {
 }
 
 void TagChecker::add_point(int64_t index) {
-    ++j_;
-    const int64_t sec = buf_.sec(index);
-    const int64_t usec = buf_.usec(index);
-    index_[j_] = index;
-    psec_[j_] = sec;
-    pusec_[j_] = usec;
-    const double x = elapsed(buf_.n(index));
-    xd_[j_] = x;
-    yd_[j_] = (seconds_of(sec, usec) - x) - static_cast<double>(t0_);
+    TagPoint& p = points_[++j_];
+    p.index = index;
+    p.sec = buf_.sec(index);
+    p.usec = buf_.usec(index);
+    p.x = elapsed(buf_.n(index));
+    p.y = (seconds_of(p.sec, p.usec) - p.x) - static_cast<double>(t0_);
+    p.verdict = kGood;
 }
 
 void TagChecker::start_block() {
@@ -184,8 +182,9 @@ Outcome TagChecker::add(const vorn::SampleLine& s) {
         return Outcome::ok;
     }
     // A backwards step (negative gap) keeps the block open.
-    const double gap = (seconds_of(s.sec, s.usec) - static_cast<double>(psec_[j_])) -
-                       static_cast<double>(pusec_[j_]) / 1000000.0;
+    const TagPoint& last = points_[j_];
+    const double gap = (seconds_of(s.sec, s.usec) - static_cast<double>(last.sec)) -
+                       static_cast<double>(last.usec) / 1000000.0;
     if (gap < 1.5 && j_ < limits_.max_tags)
         add_point(i);
     else
@@ -193,8 +192,21 @@ Outcome TagChecker::add(const vorn::SampleLine& s) {
     return Outcome::ok;
 }
 
+void TagChecker::judge_points() {
+    // The fit takes the points as two arrays indexed from 1.
+    double x[kMaxTagPoints + 1] = {};
+    double y[kMaxTagPoints + 1] = {};
+    int64_t verdict[kMaxTagPoints + 1] = {};
+    for (int64_t k = 1; k <= j_; ++k) {
+        x[k] = points_[k].x;
+        y[k] = points_[k].y;
+    }
+    judge_block(x, y, j_, verdict);
+    for (int64_t k = 1; k <= j_; ++k) points_[k].verdict = verdict[k];
+}
+
 void TagChecker::close_block(int64_t i) {
-    judge_block(xd_, yd_, j_, aflag_);
+    judge_points();
     write_lines(i, false);
     buf_.restart_from(i);
     start_block();
@@ -214,36 +226,45 @@ char* TagChecker::write_head(char* p, int64_t i) {
     return p;
 }
 
+namespace {
+// A line is at most 21 + 3 * 12 characters of head, 21 + 21 of time and the
+// tail, with scratch behind.
+constexpr std::size_t kMaxLine = 160;
+}  // namespace
+
+void TagChecker::write_tag_list(int64_t count, bool final_block) {
+    // Timed lines only, with the calendar time and the verdict:
+    // "%ld %ld %4d-%02d-%02dT%02d:%02d:%02d %d".
+    for (int64_t k = 1; k <= j_; ++k) {
+        const TagPoint& point = points_[k];
+        const int64_t i = point.index;
+        if (i >= count) break;
+        const int64_t sec = buf_.sec(i);
+        if (sec <= 0) continue;  // opened the block but carries no time
+        out_.advance(write_head(out_.room(kMaxLine), i));
+        out_.num(sec);
+        out_.put(' ');
+        out_.num(buf_.usec(i));
+        out_.put(' ');
+        out_.put(date_.of(sec));
+        out_.put(' ');
+        out_.num(final_block ? kFinalBlock : point.verdict);
+        out_.put('\n');
+    }
+}
+
 void TagChecker::write_lines(int64_t count, bool final_block) {
-    // A line is at most 21 + 3 * 12 characters of head, 21 + 21 of time
-    // and the tail, with scratch behind.
-    constexpr std::size_t kMaxLine = 160;
     if (tag_list_) {
-        // Timed lines only, with the calendar time and the verdict:
-        // "%ld %ld %4d-%02d-%02dT%02d:%02d:%02d %d".
-        for (int64_t k = 1; k <= j_; ++k) {
-            const int64_t i = index_[k];
-            if (i >= count) break;
-            const int64_t sec = buf_.sec(i);
-            if (sec <= 0) continue;  // opened the block but carries no time
-            out_.advance(write_head(out_.room(kMaxLine), i));
-            out_.num(sec);
-            out_.put(' ');
-            out_.num(buf_.usec(i));
-            out_.put(' ');
-            out_.put(date_.of(sec));
-            out_.put(' ');
-            out_.num(final_block ? kFinalBlock : aflag_[k]);
-            out_.put('\n');
-        }
+        write_tag_list(count, final_block);
         return;
     }
+    // The tag points lie in the buffer in index order: k is the next one.
     int64_t k = 1;
     for (int64_t i = 0; i < count; ++i) {
         const int64_t sec = buf_.sec(i);
         char* p = write_head(out_.room(kMaxLine), i);
-        if (k <= j_ && index_[k] == i) {
-            const int64_t verdict = final_block ? kFinalBlock : aflag_[k];
+        if (k <= j_ && points_[k].index == i) {
+            const int64_t verdict = final_block ? kFinalBlock : points_[k].verdict;
             ++k;
             if (sec > 0) {
                 // A tag: unchanged when good, its seconds negated otherwise;
