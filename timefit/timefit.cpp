@@ -258,14 +258,17 @@ void TagChecker::write_lines(int64_t count, bool final_block) {
         write_tag_list(count, final_block);
         return;
     }
-    // The tag points lie in the buffer in index order: k is the next one.
+    // The tag points lie in the buffer in index order: k is the next one,
+    // next_tag its buffer index (-1 when none is left).
     int64_t k = 1;
+    int64_t next_tag = j_ >= 1 ? points_[1].index : -1;
     for (int64_t i = 0; i < count; ++i) {
         const int64_t sec = buf_.sec(i);
         char* p = write_head(out_.room(kMaxLine), i);
-        if (k <= j_ && points_[k].index == i) {
+        if (i == next_tag) {
             const int64_t verdict = final_block ? kFinalBlock : points_[k].verdict;
             ++k;
+            next_tag = k <= j_ ? points_[k].index : -1;
             if (sec > 0) {
                 // A tag: unchanged when good, its seconds negated otherwise;
                 // the final block's tags end with a space.
