@@ -27,11 +27,12 @@ void write_grid_line(Writer& out, const GridLine& g, int channels, NumberText& s
     out.advance(p);
 }
 
-AxisturnExit run_axisturn(LineReader& in, Writer& out, Writer& err) {
+Exit run_axisturn(LineReader& in, Writer& out, Writer& err) {
     HeaderValues h;
     std::string_view line;
     if (in.next(line)) read_header_line(line, h);
     write_header_line(out, h);
+    // "XXX" and the channel count: kept on purpose, stored scripts expect it.
     format_to(err, "XXX %d\n", {h.CH_NUM});
     err.flush();
 
@@ -42,7 +43,7 @@ AxisturnExit run_axisturn(LineReader& in, Writer& out, Writer& err) {
     while (in.next(line)) {
         if (!supported) {
             report_unsupported_header(err, program_name(), h);
-            return AxisturnExit::unsupported_header;
+            return Exit::no_useful_data;
         }
         if (!parse_grid_line(line, ch, g, LineReader::kPadding)) {
             warn_malformed_line(err, in.line_number(), line);
@@ -50,7 +51,7 @@ AxisturnExit run_axisturn(LineReader& in, Writer& out, Writer& err) {
         }
         write_grid_line(out, g, ch, seconds);
     }
-    return AxisturnExit::ok;
+    return Exit::ok;
 }
 
 }  // namespace vorn::axisturn

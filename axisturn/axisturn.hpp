@@ -13,13 +13,9 @@
 
 namespace vorn::axisturn {
 
-enum class AxisturnExit : int {
-    ok = static_cast<int>(ExitStatus::ok),
-    // sample lines under a header without 1..3 channels or a positive rate
-    unsupported_header = static_cast<int>(ExitStatus::no_useful_data),
-    // standard output cannot be written (reported by the writer itself)
-    write_failed = static_cast<int>(ExitStatus::fatal),
-};
+// Exit statuses (vorn::Exit): ok; no_useful_data for sample lines under a
+// header without 1..3 channels or a positive rate; fatal when standard
+// output cannot be written (reported by the writer itself).
 
 // The grid line and its parser are shared with the other readers of the
 // grid (common/textlines).
@@ -36,6 +32,6 @@ inline void write_grid_line(Writer& out, const GridLine& g, int channels) {
 
 // The whole run after the options: header line, "XXX %d\n" with CH_NUM on
 // err, then every sample line.
-AxisturnExit run_axisturn(LineReader& in, Writer& out, Writer& err);
+Exit run_axisturn(LineReader& in, Writer& out, Writer& err);
 
 }  // namespace vorn::axisturn

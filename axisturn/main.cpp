@@ -15,8 +15,10 @@ int main(int argc, char** argv) {
         switch (event) {
         case vorn::OptionEvent::option:
             azi = vorn::atoi_like(operand);
+            // "XXXX" and the space before the line feed: kept on purpose, stored scripts expect it.
             vorn::message("XXXX %d \n", {azi});
             break;
+        // No program name in these two: kept on purpose, stored scripts expect it.
         case vorn::OptionEvent::missing_operand:
             vorn::message("ERROR: Option -r requires an operand\n");
             break;
@@ -26,6 +28,6 @@ int main(int argc, char** argv) {
         }
     });
     vorn::LineReader in(STDIN_FILENO);
-    const vorn::axisturn::AxisturnExit status = vorn::axisturn::run_axisturn(in, vorn::out(), vorn::err());
-    vorn::finish(static_cast<int>(status));
+    const vorn::Exit status = vorn::axisturn::run_axisturn(in, vorn::out(), vorn::err());
+    vorn::finish(status);
 }

@@ -10,6 +10,19 @@ namespace {
 std::string_view g_name = "vorn";
 }  // namespace
 
+std::string_view exit_name(Exit s) {
+    switch (s) {
+    case Exit::ok: return "ok";
+    case Exit::aux_file: return "aux file";
+    case Exit::usage: return "usage";
+    case Exit::no_useful_data: return "no useful data";
+    case Exit::no_time_shift: return "no time shift";
+    case Exit::buffer_overrun: return "buffer overrun";
+    case Exit::fatal: return "fatal";
+    }
+    return "unknown";
+}
+
 void start_program(const char* argv0) {
     if (argv0 != nullptr) g_name = argv0;
     // Every calendar conversion of the run is UTC.
@@ -28,9 +41,11 @@ Writer& err() {
     return w;
 }
 
-void message(std::string_view fmt, std::initializer_list<FmtArg> args) {
-    format_to(err(), fmt, args);
-    err().flush();
+void message(std::string_view fmt, std::initializer_list<FmtArg> args) { message(err(), fmt, args); }
+
+void message(Writer& w, std::string_view fmt, std::initializer_list<FmtArg> args) {
+    format_to(w, fmt, args);
+    w.flush();
 }
 
 void finish(int status) {
@@ -39,7 +54,7 @@ void finish(int status) {
     std::exit(status);
 }
 
-void fail(ExitStatus status, std::string_view fmt, std::initializer_list<FmtArg> args) {
+void fail(Exit status, std::string_view fmt, std::initializer_list<FmtArg> args) {
     format_to(err(), fmt, args);
     finish(status);
 }
@@ -48,7 +63,7 @@ void write_failed(int error_number) {
     // Whatever standard output still holds cannot be written either.
     format_to(err(), "%s ERROR: cannot write output: %s\n", {program_name(), std::strerror(error_number)});
     err().flush();
-    std::_Exit(static_cast<int>(ExitStatus::fatal));
+    std::_Exit(static_cast<int>(Exit::fatal));
 }
 
 void read_failed(std::string_view label, int error_number) {
@@ -59,7 +74,7 @@ void read_failed(std::string_view label, int error_number) {
         format_to(err(), "%s ERROR: cannot read input %s: %s\n",
                   {program_name(), label, std::strerror(error_number)});
     err().flush();
-    std::_Exit(static_cast<int>(ExitStatus::fatal));
+    std::_Exit(static_cast<int>(Exit::fatal));
 }
 
 }  // namespace vorn

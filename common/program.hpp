@@ -11,17 +11,19 @@
 
 namespace vorn {
 
-// Exit statuses shared by the toolchain. Each program names the ones it
-// uses in an enum of its own with these values.
-enum class ExitStatus : int {
+// The exit statuses of the toolchain. Every program ends with one of these;
+// each program's header says which it uses and when.
+enum class Exit : int {
     ok = 0,
-    aux_file = 1,
-    usage = 2,
-    no_useful_data = 77,
-    no_time_shift = 100,
-    buffer_overrun = 127,
-    fatal = 200,
+    aux_file = 1,         // vornconv: the -f file cannot be opened
+    usage = 2,            // a bad option or argument
+    no_useful_data = 77,  // the text stages: the error line met, nothing to pass on
+    no_time_shift = 100,  // the converters: a GPS string without its time shift
+    buffer_overrun = 127, // vornconv: the recorder lost data
+    fatal = 200,          // anything else that ends a run, a failed write among them
 };
+// The name of a status for messages of the tests ("no time shift").
+std::string_view exit_name(Exit s);
 
 // Set once at the start of main: the name under which the program was
 // started (argv[0] as given), and TZ=GMT for every calendar conversion.
@@ -35,14 +37,21 @@ Writer& err();
 // A line on standard error from a printf-style format; flushed at once so
 // that diagnostics keep their place among other programs' messages.
 void message(std::string_view fmt, std::initializer_list<FmtArg> args = {});
+// The same on w (standard error, or a string that stands for it in tests).
+void message(Writer& w, std::string_view fmt, std::initializer_list<FmtArg> args = {});
+// message(w, fmt, args), then status: for `return failure(Exit::fatal, ...)`.
+inline Exit failure(Exit status, Writer& w, std::string_view fmt, std::initializer_list<FmtArg> args = {}) {
+    message(w, fmt, args);
+    return status;
+}
 
 // The one exit path: flushes standard output (a failed flush ends with
 // status 200), then standard error, then exits with status.
 [[noreturn]] void finish(int status);
-[[noreturn]] inline void finish(ExitStatus status) { finish(static_cast<int>(status)); }
+[[noreturn]] inline void finish(Exit status) { finish(static_cast<int>(status)); }
 
 // A message on standard error, then finish(status).
-[[noreturn]] void fail(ExitStatus status, std::string_view fmt, std::initializer_list<FmtArg> args = {});
+[[noreturn]] void fail(Exit status, std::string_view fmt, std::initializer_list<FmtArg> args = {});
 
 // "<program> ERROR: cannot write output: <reason>", status 200. Called by
 // the writers when a write fails.

@@ -1,13 +1,6 @@
 #include "textlines.hpp"
 
-#include <cmath>
-
 namespace vorn {
-
-SplitTime split_time(double t) {
-    double whole = std::floor(t);
-    return {static_cast<int64_t>(whole), static_cast<int64_t>(std::floor((t - whole) * 1000000.0))};
-}
 
 // Every text stage reads every line here: on processors with AVX2 and BMI2
 // it runs as code built for them (the same results, fewer instructions).

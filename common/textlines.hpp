@@ -1,10 +1,11 @@
 // The lines of the text record stream that more than one program reads or
-// writes: sample lines, and the reader's handling of the header line,
-// malformed lines and the error line.
+// writes: line times, sample lines, and the reader's handling of the
+// header line, malformed lines and the error line.
 #pragma once
 
 #include <cstdint>
 #include <climits>
+#include <cmath>
 #include <string_view>
 
 #include "io.hpp"
@@ -14,41 +15,21 @@
 
 namespace vorn {
 
-// A time as whole seconds and microseconds: sec = floor(t),
-// usec = floor((t - floor(t)) * 1,000,000).
+// A time as whole seconds and a count of parts of a second (microseconds
+// unless per_second says otherwise): sec = floor(t),
+// usec = floor((t - floor(t)) * per_second), in that order of operations.
+// Every line time of the toolchain is split here; the callers add only their
+// range rules (stampfill saturates, the converters drop a time beyond any
+// calendar).
 struct SplitTime {
     int64_t sec;
     int64_t usec;
 };
-SplitTime split_time(double t);
-
-// Converter sample lines: "%ld " sample number, "%d " per channel (value of
-// channel c is channels[c][index]), then the time and the line feed.
-// Untimed: "-1 0". Timed: "%ld %ld", and with a date " %4d-%02d-%02dT..".
-inline void write_sample_head(Writer& w, int64_t n, const int32_t* const* channels, int ch, int64_t index) {
-    w.num(n);
-    w.put(' ');
-    for (int c = 0; c < ch; ++c) {
-        w.num(channels[c][index]);
-        w.put(' ');
-    }
-}
-inline void write_untimed_sample(Writer& w, int64_t n, const int32_t* const* channels, int ch, int64_t index) {
-    write_sample_head(w, n, channels, ch, index);
-    w.put("-1 0\n");
-}
-// date: the "%4d-%02d-%02dT%02d:%02d:%02d" text of t.sec, or empty for none.
-inline void write_timed_sample(Writer& w, int64_t n, const int32_t* const* channels, int ch, int64_t index,
-                               SplitTime t, std::string_view date) {
-    write_sample_head(w, n, channels, ch, index);
-    w.num(t.sec);
-    w.put(' ');
-    w.num(t.usec);
-    if (!date.empty()) {
-        w.put(' ');
-        w.put(date);
-    }
-    w.put('\n');
+inline constexpr double kMicrosecondsPerSecond = 1000000.0;
+inline constexpr double kMillisecondsPerSecond = 1000.0;
+inline SplitTime split_time(double t, double per_second = kMicrosecondsPerSecond) {
+    const double whole = std::floor(t);
+    return {static_cast<int64_t>(whole), static_cast<int64_t>(std::floor((t - whole) * per_second))};
 }
 
 // A sample line as the text readers take it: sample number, CH_NUM values,

@@ -1,7 +1,5 @@
-// The recorder's header tags and the tables every program shares: the 26
-// tags in canonical order, their values, the header line, BOS, EOS and error
-// lines, the aux unit names, the leap-second dates and the converter's
-// sample buffer limit.
+// The recorder's header tags that every program shares: the 26 tags in
+// canonical order, their values, the header line, BOS, EOS and error lines.
 #pragma once
 
 #include <array>
@@ -95,21 +93,5 @@ void write_error_line(Writer& w, int32_t ch_num);
 // stops at the first field it cannot read and leaves the later tags as they
 // were. Returns the number of fields read.
 int read_header_line(std::string_view line, HeaderValues& h);
-
-// Aux sensor unit names by 1-based code (UTF-8).
-inline constexpr int kAuxUnitCount = 40;
-extern const char aux_units[kAuxUnitCount][15];
-// The unit name of code 1..40, or an empty view for any other code.
-std::string_view aux_unit(int code);
-
-// The last second (23:59:59 UTC) of each day that ended with a leap second,
-// with GPS minus UTC in force up to its end: year, month, day, hour, minute,
-// second, offset. No program reads it; the offset comes from the GPS strings.
-inline constexpr int kLeapSecondRows = 27;
-extern const int32_t leapsecond_dates[kLeapSecondRows][7];
-
-// Capacity in samples per channel of the converter's buffer of samples
-// decoded since the last time tag.
-inline constexpr int64_t MXSMP = 1'000'000'000;
 
 }  // namespace vorn

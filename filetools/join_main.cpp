@@ -9,6 +9,6 @@
 int main(int argc, char** argv) {
     vorn::start_program(argv[0]);
     std::span<char* const> names(argv + 1, argc > 1 ? static_cast<std::size_t>(argc - 1) : 0);
-    vorn::filetools::JoinStatus status = vorn::filetools::join_files(names, vorn::out(), vorn::err(), STDOUT_FILENO);
-    vorn::finish(static_cast<int>(status));
+    vorn::Exit status = vorn::filetools::join_files(names, vorn::out(), vorn::err(), STDOUT_FILENO);
+    vorn::finish(status);
 }

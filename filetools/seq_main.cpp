@@ -4,6 +4,6 @@
 
 int main(int argc, char** argv) {
     vorn::start_program(argv[0]);
-    vorn::filetools::SeqStatus status = vorn::filetools::run_vornseq(argc, argv, vorn::out(), vorn::err());
-    vorn::finish(static_cast<int>(status));
+    vorn::Exit status = vorn::filetools::run_vornseq(argc, argv, vorn::out(), vorn::err());
+    vorn::finish(status);
 }

@@ -18,12 +18,6 @@ namespace {
 // whole block then goes out in one write, without a copy into the buffer.
 constexpr std::size_t kBodyBlock = (std::size_t{1} << 20) + (std::size_t{1} << 16);
 
-JoinStatus error(Writer& diag, std::string_view fmt, std::initializer_list<FmtArg> args) {
-    format_to(diag, fmt, args);
-    diag.flush();
-    return JoinStatus::fatal;
-}
-
 // Closes the input file on every way out of a file's turn.
 class InputFile {
 public:
@@ -67,8 +61,9 @@ void copy_body(ByteReader& in, Writer& out, bool drop_ef) {
     }
 }
 
-JoinStatus join_files(std::span<char* const> names, Writer& out, Writer& diag, int output_fd) {
-    if (names.empty()) return error(diag, "%s ERROR: needs at least one input file\n", {program_name()});
+Exit join_files(std::span<char* const> names, Writer& out, Writer& diag, int output_fd) {
+    if (names.empty())
+        return failure(Exit::fatal, diag, "%s ERROR: needs at least one input file\n", {program_name()});
 
     struct stat output_stat {};
     const struct stat* output_file = nullptr;
@@ -82,29 +77,33 @@ JoinStatus join_files(std::span<char* const> names, Writer& out, Writer& diag, i
     for (std::size_t i = 1; i <= count; ++i) {
         const char* name = names[i - 1];
         InputFile file(name);
-        if (file.fd() < 0) return error(diag, "%s ERROR: opening input file: %s\n", {program_name(), name});
+        if (file.fd() < 0)
+            return failure(Exit::fatal, diag, "%s ERROR: opening input file: %s\n", {program_name(), name});
         if (is_output_file(file.fd(), output_file))
-            return error(diag, "%s ERROR: input file %s is the output file\n", {program_name(), name});
+            return failure(Exit::fatal, diag,
+                           "%s ERROR: input file %s is the output file\n", {program_name(), name});
 
         ByteReader in(file.fd(), name, kBodyBlock);
         tokens.clear();
         uint8_t type_byte = 0;
         // The first file's header goes out as it is read; later headers do not.
         if (scan_header(in, tokens, type_byte, i == 1 ? &out : nullptr) == HeaderScan::no_header)
-            return error(diag, "%s ERROR: no header/data in file %s\n", {program_name(), name});
+            return failure(Exit::fatal, diag,
+                           "%s ERROR: no header/data in file %s\n", {program_name(), name});
 
         int32_t fileno = find_fileno(tokens, kJoinNoNumber);
         format_to(diag, "processing file #%d %s (seqno %d)\n", {static_cast<int64_t>(i), name, fileno});
         diag.flush();
         if (i > 1 && static_cast<int64_t>(fileno) != fileno_prev + 1)
-            return error(diag, "%s ERROR: File %s can not be merged with File %s\n",
+            // "File" twice with a capital: kept on purpose, stored scripts expect it.
+            return failure(Exit::fatal, diag, "%s ERROR: File %s can not be merged with File %s\n",
                          {program_name(), name, names[i - 2]});
         fileno_prev = fileno;
 
         if (i > 1) out.put(static_cast<char>(type_byte));
         copy_body(in, out, i < count);
     }
-    return JoinStatus::ok;
+    return Exit::ok;
 }
 
 }  // namespace vorn::filetools

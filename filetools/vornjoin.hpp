@@ -15,10 +15,8 @@
 
 namespace vorn::filetools {
 
-enum class JoinStatus : int {
-    ok = static_cast<int>(ExitStatus::ok),
-    fatal = static_cast<int>(ExitStatus::fatal),  // no file, open, no header, gap, input is output
-};
+// Exit statuses (vorn::Exit): ok; fatal for no file, a file that cannot be
+// opened, no header, a gap, or the input being the output.
 
 // The byte the recorder drops from every file but the last.
 inline constexpr uint8_t kDroppedByte = 0xEF;
@@ -31,6 +29,6 @@ void copy_body(ByteReader& in, Writer& out, bool drop_ef);
 // output_fd is the descriptor out writes to (-1 when none): a regular file
 // that is also one of the inputs is refused, as reading it would chase its
 // own growing end.
-JoinStatus join_files(std::span<char* const> names, Writer& out, Writer& diag, int output_fd = -1);
+Exit join_files(std::span<char* const> names, Writer& out, Writer& diag, int output_fd = -1);
 
 }  // namespace vorn::filetools

@@ -13,16 +13,11 @@ namespace {
 // The header is short; a small block keeps the read close to it.
 constexpr std::size_t kHeaderBlock = std::size_t{1} << 16;
 
-SeqStatus error(Writer& diag, std::string_view fmt, std::initializer_list<FmtArg> args) {
-    format_to(diag, fmt, args);
-    diag.flush();
-    return SeqStatus::fatal;
-}
 }  // namespace
 
-SeqStatus print_sequence_number(const char* name, Writer& out, Writer& diag, CloseFunction close_file) {
+Exit print_sequence_number(const char* name, Writer& out, Writer& diag, CloseFunction close_file) {
     int fd = ::open(name, O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return error(diag, "%s ERROR: opening input file: %s\n", {program_name(), name});
+    if (fd < 0) return failure(Exit::fatal, diag, "%s ERROR: opening input file: %s\n", {program_name(), name});
 
     HeaderTokens tokens;
     uint8_t type_byte = 0;
@@ -33,7 +28,7 @@ SeqStatus print_sequence_number(const char* name, Writer& out, Writer& diag, Clo
     }
     if (scan == HeaderScan::no_header) {
         ::close(fd);
-        return error(diag, "%s ERROR: no header/data in file %s\n", {program_name(), name});
+        return failure(Exit::fatal, diag, "%s ERROR: no header/data in file %s\n", {program_name(), name});
     }
 
     out.num(find_fileno(tokens, kSeqNoNumber));
@@ -41,12 +36,13 @@ SeqStatus print_sequence_number(const char* name, Writer& out, Writer& diag, Clo
 
     // The number stays printed; a file that does not close still fails the run.
     if ((close_file != nullptr ? close_file : ::close)(fd) != 0)
-        return error(diag, "%s ERROR: closing input file: %s\n", {program_name(), name});
-    return SeqStatus::ok;
+        return failure(Exit::fatal, diag, "%s ERROR: closing input file: %s\n", {program_name(), name});
+    return Exit::ok;
 }
 
-SeqStatus run_vornseq(int argc, char** argv, Writer& out, Writer& diag) {
-    if (argc != 2) return error(diag, "%s ERROR: one input file name needed\n", {program_name()});
+Exit run_vornseq(int argc, char** argv, Writer& out, Writer& diag) {
+    if (argc != 2) return failure(Exit::fatal, diag,
+                                  "%s ERROR: one input file name needed\n", {program_name()});
     return print_sequence_number(argv[1], out, diag);
 }
 

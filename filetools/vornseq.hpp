@@ -6,10 +6,8 @@
 
 namespace vorn::filetools {
 
-enum class SeqStatus : int {
-    ok = static_cast<int>(ExitStatus::ok),
-    fatal = static_cast<int>(ExitStatus::fatal),  // argument count, open, no header, close
-};
+// Exit statuses (vorn::Exit): ok; fatal for a wrong argument count, a file
+// that cannot be opened or closed, or no header.
 
 // How the input file is closed after the number has been printed (the
 // system's close; tests put a failing one in its place).
@@ -17,9 +15,9 @@ using CloseFunction = int (*)(int fd);
 
 // Reads the header of the file `name`, writes its number as "%d\n" to out
 // (-1 when the header names no DAT_NO), or an error line to diag.
-SeqStatus print_sequence_number(const char* name, Writer& out, Writer& diag, CloseFunction close_file = nullptr);
+Exit print_sequence_number(const char* name, Writer& out, Writer& diag, CloseFunction close_file = nullptr);
 
 // The whole program: exactly one argument, the file name.
-SeqStatus run_vornseq(int argc, char** argv, Writer& out, Writer& diag);
+Exit run_vornseq(int argc, char** argv, Writer& out, Writer& diag);
 
 }  // namespace vorn::filetools

@@ -141,7 +141,7 @@ void make_folders(const std::string& dir) {
             if (::stat(prefix.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) continue;
             error = ENOTDIR;
         }
-        fail_run(ExitStatus::fatal, "%s ERROR: cannot create folder %s: %s\n",
+        fail_run(Exit::fatal, "%s ERROR: cannot create folder %s: %s\n",
                  {program_name(), std::string_view(prefix), std::strerror(error)});
     }
 }
@@ -151,21 +151,21 @@ DayFile::DayFile(std::string path, int64_t first_us, int64_t step_us) : path_(st
     if (slash != std::string::npos && slash > 0) make_folders(path_.substr(0, slash));
     fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
     if (fd_ < 0)
-        fail_run(ExitStatus::fatal, "%s ERROR: cannot create file %s: %s\n",
+        fail_run(Exit::fatal, "%s ERROR: cannot create file %s: %s\n",
                  {program_name(), std::string_view(path_), std::strerror(errno)});
     int rc;
     do rc = ::flock(fd_, LOCK_EX);
     while (rc != 0 && errno == EINTR);
     if (rc != 0)
-        fail_run(ExitStatus::fatal, "%s ERROR: cannot lock file %s: %s\n", {program_name(), std::string_view(path_), std::strerror(errno)});
+        fail_run(Exit::fatal, "%s ERROR: cannot lock file %s: %s\n", {program_name(), std::string_view(path_), std::strerror(errno)});
     int64_t last_sequence = 0;
     struct stat st;
     if (::fstat(fd_, &st) != 0)
-        fail_run(ExitStatus::fatal, "%s ERROR: cannot read file %s: %s\n",
+        fail_run(Exit::fatal, "%s ERROR: cannot read file %s: %s\n",
                  {program_name(), std::string_view(path_), std::strerror(errno)});
     const std::string problem = st.st_size > 0 ? read_spans(path_, spans_, last_sequence) : std::string();
     if (!problem.empty())
-        fail_run(ExitStatus::fatal, "%s ERROR: cannot read the records already in %s: %s\n",
+        fail_run(Exit::fatal, "%s ERROR: cannot read the records already in %s: %s\n",
                  {program_name(), std::string_view(path_), std::string_view(problem)});
     // The numbering goes on after the records already there.
     seq_ = spans_.empty() ? 1 : next_sequence_number(last_sequence);
@@ -177,7 +177,7 @@ DayFile::~DayFile() { close(); }
 
 void DayFile::refuse(const Span& span) {
     const std::string t1 = instant_text(span.first), t2 = instant_text(span.last);
-    fail_run(ExitStatus::fatal, "%s ERROR: %s already holds data from %s to %s\n", {program_name(), std::string_view(path_), std::string_view(t1), std::string_view(t2)});
+    fail_run(Exit::fatal, "%s ERROR: %s already holds data from %s to %s\n", {program_name(), std::string_view(path_), std::string_view(t1), std::string_view(t2)});
 }
 
 void DayFile::put_record(char* record, std::size_t length, int64_t start_us, int64_t count) {
@@ -206,7 +206,7 @@ void on_failure_flush(std::vector<DayFile*>* files, Writer* stream) {
     g_stream = stream;
 }
 
-void fail_run(ExitStatus status, std::string_view fmt, std::initializer_list<FmtArg> args) {
+void fail_run(Exit status, std::string_view fmt, std::initializer_list<FmtArg> args) {
     if (g_files != nullptr)
         for (DayFile* f : *g_files)
             if (f != nullptr) f->flush();

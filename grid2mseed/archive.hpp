@@ -102,6 +102,6 @@ void make_folders(const std::string& dir);
 // written (records already finished are valid data). The run registers its
 // outputs here.
 void on_failure_flush(std::vector<DayFile*>* files, Writer* stream);
-[[noreturn]] void fail_run(ExitStatus status, std::string_view fmt, std::initializer_list<FmtArg> args = {});
+[[noreturn]] void fail_run(Exit status, std::string_view fmt, std::initializer_list<FmtArg> args = {});
 
 }  // namespace vorn::grid2mseed

@@ -73,7 +73,7 @@ private:
 };
 
 template <int Ch>
-Grid2mseedExit convert_lines(LineReader& in, const RunSetup& setup, Conversion& conv, Writer& err) {
+Exit convert_lines(LineReader& in, const RunSetup& setup, Conversion& conv, Writer& err) {
     const int64_t step = setup.step_us;
     ChannelPacker* packers[3] = {};
     for (int c = 0; c < Ch; ++c) packers[c] = &conv.packer(c);
@@ -94,7 +94,7 @@ Grid2mseedExit convert_lines(LineReader& in, const RunSetup& setup, Conversion& 
                 conv.close();
                 format_to(err, "%s ERROR: No useful data in grid2mseed!\n", {program_name()});
                 err.flush();
-                return Grid2mseedExit::no_useful_data;
+                return Exit::no_useful_data;
             }
             warn_malformed_line(err, in.line_number(), line);
             continue;
@@ -115,12 +115,12 @@ Grid2mseedExit convert_lines(LineReader& in, const RunSetup& setup, Conversion& 
         next = t + step;
     }
     conv.close();
-    return Grid2mseedExit::ok;
+    return Exit::ok;
 }
 
 }  // namespace
 
-Grid2mseedExit convert_grid(LineReader& in, const RunSetup& setup, Writer& out, Writer& err) {
+Exit convert_grid(LineReader& in, const RunSetup& setup, Writer& out, Writer& err) {
     Conversion conv(setup, out);
     switch (setup.codes.channels.size()) {
         case 1: return convert_lines<1>(in, setup, conv, err);

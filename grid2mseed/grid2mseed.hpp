@@ -17,15 +17,10 @@
 
 namespace vorn::grid2mseed {
 
-enum class Grid2mseedExit : int {
-    ok = static_cast<int>(ExitStatus::ok),
-    // a bad option or code
-    usage = static_cast<int>(ExitStatus::usage),
-    // the error line met (after the records so far), or an unsupported header
-    no_useful_data = static_cast<int>(ExitStatus::no_useful_data),
-    // output that cannot be created or written, data that a day file holds already
-    fatal = static_cast<int>(ExitStatus::fatal),
-};
+// Exit statuses (vorn::Exit): ok; usage for a bad option or code;
+// no_useful_data for the error line met (after the records so far) or an
+// unsupported header; fatal for output that cannot be created or written,
+// or data that a day file holds already.
 
 // The highest S_RATE whose grid step (1,000,000 / S_RATE us, whole
 // microseconds) gives a rate that a record header can hold (32767 Hz).
@@ -55,6 +50,6 @@ inline bool grid_instant(const GridLine& g, int64_t& t_us) {
 // The sample lines after the header: records into out (a stream) or the
 // archive. Messages go to err. Returns ok at the end of input, or
 // no_useful_data at the error line; failures end the run.
-Grid2mseedExit convert_grid(LineReader& in, const RunSetup& setup, Writer& out, Writer& err);
+Exit convert_grid(LineReader& in, const RunSetup& setup, Writer& out, Writer& err);
 
 }  // namespace vorn::grid2mseed

@@ -19,7 +19,7 @@ int main(int argc, char** argv) {
     g2m::Options options;
     if (g2m::parse_arguments(argc, argv, options, vorn::err()) > 0) {
         g2m::write_usage(vorn::err());
-        vorn::finish(static_cast<int>(g2m::Grid2mseedExit::usage));
+        vorn::finish(vorn::Exit::usage);
     }
 
     // The header line: channel count and rate.
@@ -35,13 +35,13 @@ int main(int argc, char** argv) {
     }
     if (rate <= 0.0) {
         vorn::report_unsupported_header(vorn::err(), vorn::program_name(), h);
-        vorn::finish(static_cast<int>(g2m::Grid2mseedExit::no_useful_data));
+        vorn::finish(vorn::Exit::no_useful_data);
     }
 
     const std::string problem =
         g2m::resolve_codes(options, h, h.CH_NUM, 1000000.0 / static_cast<double>(setup.step_us), setup.codes);
     if (!problem.empty())
-        vorn::fail(vorn::ExitStatus::usage, "%s ERROR: %s\n", {vorn::program_name(), std::string_view(problem)});
+        vorn::fail(vorn::Exit::usage, "%s ERROR: %s\n", {vorn::program_name(), std::string_view(problem)});
     setup.reclen = options.reclen;
     setup.encoding = options.encoding;
     setup.max_samples = g2m::max_record_samples(setup.step_us, rate);
@@ -54,16 +54,16 @@ int main(int argc, char** argv) {
     if (!options.output_file.empty()) {
         fd = ::open(options.output_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
         if (fd < 0)
-            vorn::fail(vorn::ExitStatus::fatal, "%s ERROR: cannot create file %s: %s\n",
+            vorn::fail(vorn::Exit::fatal, "%s ERROR: cannot create file %s: %s\n",
                        {vorn::program_name(), std::string_view(options.output_file), std::strerror(errno)});
         file = std::make_unique<vorn::Writer>(fd, std::size_t{1} << 20, true);
         out = file.get();
     }
 
-    const g2m::Grid2mseedExit status = g2m::convert_grid(in, setup, *out, vorn::err());
+    const vorn::Exit status = g2m::convert_grid(in, setup, *out, vorn::err());
     if (file) {
         file->flush();
         if (::close(fd) != 0) vorn::write_failed(errno);
     }
-    vorn::finish(static_cast<int>(status));
+    vorn::finish(status);
 }

@@ -17,7 +17,7 @@ namespace {
 // blockette 1001 so that libmseed writes the start time's microseconds.
 MSRecord* make_template(const StreamCodes& codes, int channel, int32_t reclen, int64_t step_us) {
     MSRecord* msr = msr_init(nullptr);
-    if (msr == nullptr) fail(ExitStatus::fatal, "%s ERROR: no memory for a record\n", {program_name()});
+    if (msr == nullptr) fail(Exit::fatal, "%s ERROR: no memory for a record\n", {program_name()});
     std::snprintf(msr->network, sizeof msr->network, "%s", codes.network.c_str());
     std::snprintf(msr->station, sizeof msr->station, "%s", codes.station.c_str());
     std::snprintf(msr->location, sizeof msr->location, "%s", codes.location.c_str());
@@ -31,9 +31,9 @@ MSRecord* make_template(const StreamCodes& codes, int channel, int32_t reclen, i
     struct blkt_1001_s b1001;
     std::memset(&b1001, 0, sizeof b1001);
     if (msr_addblockette(msr, reinterpret_cast<char*>(&b1001), sizeof b1001, 1001, 0) == nullptr)
-        fail(ExitStatus::fatal, "%s ERROR: no memory for a record\n", {program_name()});
+        fail(Exit::fatal, "%s ERROR: no memory for a record\n", {program_name()});
     msr->ststate = static_cast<StreamState*>(std::calloc(1, sizeof(StreamState)));
-    if (msr->ststate == nullptr) fail(ExitStatus::fatal, "%s ERROR: no memory for a record\n", {program_name()});
+    if (msr->ststate == nullptr) fail(Exit::fatal, "%s ERROR: no memory for a record\n", {program_name()});
     return msr;
 }
 
@@ -199,7 +199,7 @@ std::size_t ChannelPacker::pack(std::size_t pos, std::size_t count, bool flush, 
     int64_t packed = 0;
     const int records = msr_pack(msr_, &ChannelPacker::on_record, this, &packed, flush ? 1 : 0, 0);
     if (records < 0 || (capture && captured_.empty()))
-        fail(ExitStatus::fatal, "%s ERROR: libmseed could not pack the records of %s\n", {program_name(), msr_->channel});
+        fail(Exit::fatal, "%s ERROR: libmseed could not pack the records of %s\n", {program_name(), msr_->channel});
     return static_cast<std::size_t>(packed);
 }
 

@@ -1,6 +1,7 @@
 #include "sampleout.hpp"
 
 #include "decimal.hpp"
+#include "decimalcounter.hpp"
 
 #include <charconv>
 #include <cmath>

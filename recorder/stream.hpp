@@ -26,6 +26,10 @@
 
 namespace vorn {
 
+// Capacity in samples per channel of the converters' buffer of samples
+// decoded since the last time tag.
+inline constexpr int64_t MXSMP = 1'000'000'000;
+
 // What differs between the converter generations in the shared part.
 struct StreamRules {
     // Samples per channel that may wait for a valid tag.

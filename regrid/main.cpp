@@ -10,6 +10,8 @@ int main(int argc, char** argv) {
     vorn::regrid::RegridOptions options;
     vorn::parse_options(argc, argv, "o:t", [&](vorn::OptionEvent event, int letter, const char*) {
         if (event != vorn::OptionEvent::option) {
+            // No program name, and -o without its value called unrecognized:
+            // kept on purpose, stored scripts expect it.
             vorn::message("ERROR: Unrecognized option: -%c\n", {static_cast<char>(letter)});
             return;
         }
@@ -17,6 +19,6 @@ int main(int argc, char** argv) {
         // -o value: accepted and ignored
     });
     vorn::LineReader in(STDIN_FILENO);
-    const vorn::regrid::RegridExit status = vorn::regrid::run_regrid(in, vorn::out(), vorn::err(), options);
-    vorn::finish(static_cast<int>(status));
+    const vorn::Exit status = vorn::regrid::run_regrid(in, vorn::out(), vorn::err(), options);
+    vorn::finish(status);
 }

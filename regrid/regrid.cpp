@@ -270,25 +270,21 @@ void Grid::step(int64_t time_us, const int32_t* values, Writer& out) {
 
 namespace {
 
-void report(Writer& err, std::string_view fmt, std::initializer_list<FmtArg> args) {
-    format_to(err, fmt, args);
-    err.flush();
-}
-
-RegridExit unsupported(const HeaderValues& h, Writer& err) {
+Exit unsupported(const HeaderValues& h, Writer& err) {
     report_unsupported_header(err, program_name(), h);
-    return RegridExit::no_useful_data;
+    return Exit::no_useful_data;
 }
 
-RegridExit rate_not_supported(const HeaderValues& h, int64_t hx, Writer& out, Writer& err) {
+Exit rate_not_supported(const HeaderValues& h, int64_t hx, Writer& out, Writer& err) {
     write_error_line(out, h.CH_NUM);
-    report(err, "%s sample rate of %ld not supported in regrid!\n", {program_name(), 1000000 / hx});
-    return RegridExit::no_useful_data;
+    // No "ERROR:", and "regrid" whatever the name invoked: kept on purpose, stored scripts expect it.
+    message(err, "%s sample rate of %ld not supported in regrid!\n", {program_name(), 1000000 / hx});
+    return Exit::no_useful_data;
 }
 
 }  // namespace
 
-RegridExit run_regrid(LineReader& in, Writer& out, Writer& err, const RegridOptions& options) {
+Exit run_regrid(LineReader& in, Writer& out, Writer& err, const RegridOptions& options) {
     HeaderValues h;
     std::string_view line;
     if (in.next(line)) read_header_line(line, h);
@@ -314,13 +310,13 @@ RegridExit run_regrid(LineReader& in, Writer& out, Writer& err, const RegridOpti
         if (s.n == -1) {
             grid.finish(out);
             pass_error_line(out, err, program_name(), h.CH_NUM, "regrid");
-            return RegridExit::no_useful_data;
+            return Exit::no_useful_data;
         }
         if (s.sec < 0) {
             grid.finish(out);
             write_error_line(out, h.CH_NUM);
-            report(err, "%s ERROR: sample line %ld has no time\n", {program_name(), in.line_number()});
-            return RegridExit::no_useful_data;
+            message(err, "%s ERROR: sample line %ld has no time\n", {program_name(), in.line_number()});
+            return Exit::no_useful_data;
         }
         if (!line_time(s.sec, s.usec, t)) {
             warn_malformed_line(err, in.line_number(), line);
@@ -351,7 +347,7 @@ RegridExit run_regrid(LineReader& in, Writer& out, Writer& err, const RegridOpti
         if (!supported) return unsupported(h, err);
         return rate_not_supported(h, hx, out, err);
     }
-    return RegridExit::ok;
+    return Exit::ok;
 }
 
 }  // namespace vorn::regrid

@@ -17,13 +17,9 @@
 
 namespace vorn::regrid {
 
-enum class RegridExit : int {
-    ok = static_cast<int>(ExitStatus::ok),
-    // the error line met, a line without time, an unsupported rate or header
-    no_useful_data = static_cast<int>(ExitStatus::no_useful_data),
-    // standard output cannot be written (reported by the writer itself)
-    write_failed = static_cast<int>(ExitStatus::fatal),
-};
+// Exit statuses (vorn::Exit): ok; no_useful_data for the error line met, a
+// line without time, an unsupported rate or header; fatal when standard
+// output cannot be written (reported by the writer itself).
 
 struct RegridOptions {
     bool calendar = false;  // -t: instants as UTC calendar time
@@ -149,6 +145,6 @@ private:
 };
 
 // The whole run: header line, sample lines, grid lines. Messages go to err.
-RegridExit run_regrid(LineReader& in, Writer& out, Writer& err, const RegridOptions& options);
+Exit run_regrid(LineReader& in, Writer& out, Writer& err, const RegridOptions& options);
 
 }  // namespace vorn::regrid

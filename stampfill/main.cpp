@@ -17,6 +17,6 @@ int main(int argc, char** argv) {
     const vorn::stampfill::SpillSettings spill =
         vorn::stampfill::spill_settings(std::getenv("STAMPFILL_SPILL_LINES"), std::getenv("TMPDIR"), vorn::err());
     vorn::LineReader in(STDIN_FILENO);
-    const vorn::stampfill::StampfillExit status = vorn::stampfill::run_stampfill(in, vorn::out(), vorn::err(), spill);
-    vorn::finish(static_cast<int>(status));
+    const vorn::Exit status = vorn::stampfill::run_stampfill(in, vorn::out(), vorn::err(), spill);
+    vorn::finish(status);
 }

@@ -144,34 +144,29 @@ SpillSettings spill_settings(const char* lines, const char* tmpdir, Writer& err)
 
 namespace {
 
-void report(Writer& err, std::string_view fmt, std::initializer_list<FmtArg> args) {
-    format_to(err, fmt, args);
-    err.flush();
-}
-
-StampfillExit no_useful_data(const HeaderValues& h, Writer& out, Writer& err) {
+Exit no_useful_data(const HeaderValues& h, Writer& out, Writer& err) {
     pass_error_line(out, err, program_name(), h.CH_NUM, "stampfill");
-    return StampfillExit::no_useful_data;
+    return Exit::no_useful_data;
 }
 
 // The waiting lines cannot be kept: those still kept are written timed from
 // the last good tag, then the error line ends the stream.
-StampfillExit cannot_keep(Filler& filler, const HeaderValues& h, Writer& out, Writer& err) {
+Exit cannot_keep(Filler& filler, const HeaderValues& h, Writer& out, Writer& err) {
     std::string reason = filler.error();
     filler.flush_waiting(out);
     write_error_line(out, h.CH_NUM);
-    report(err, "%s ERROR: cannot keep waiting lines: %s\n", {program_name(), std::string_view(reason)});
-    return StampfillExit::fatal;
+    message(err, "%s ERROR: cannot keep waiting lines: %s\n", {program_name(), std::string_view(reason)});
+    return Exit::fatal;
 }
 
-StampfillExit unsupported(const HeaderValues& h, Writer& err) {
+Exit unsupported(const HeaderValues& h, Writer& err) {
     report_unsupported_header(err, program_name(), h);
-    return StampfillExit::no_useful_data;
+    return Exit::no_useful_data;
 }
 
 }  // namespace
 
-StampfillExit run_stampfill(LineReader& in, Writer& out, Writer& err, const SpillSettings& spill) {
+Exit run_stampfill(LineReader& in, Writer& out, Writer& err, const SpillSettings& spill) {
     HeaderValues h;
     std::string_view line;
     if (in.next(line)) read_header_line(line, h);
@@ -199,7 +194,7 @@ StampfillExit run_stampfill(LineReader& in, Writer& out, Writer& err, const Spil
         return no_useful_data(h, out, err);
     }
     if (!filler.flush_waiting(out)) return cannot_keep(filler, h, out, err);
-    return StampfillExit::ok;
+    return Exit::ok;
 }
 
 }  // namespace vorn::stampfill

@@ -19,13 +19,9 @@
 
 namespace vorn::stampfill {
 
-enum class StampfillExit : int {
-    ok = static_cast<int>(ExitStatus::ok),
-    // the error line met, no good tag at all, or an unsupported header
-    no_useful_data = static_cast<int>(ExitStatus::no_useful_data),
-    // waiting lines cannot be kept, or output cannot be written
-    fatal = static_cast<int>(ExitStatus::fatal),
-};
+// Exit statuses (vorn::Exit): ok; no_useful_data for the error line met, no
+// good tag at all, or an unsupported header; fatal when waiting lines cannot
+// be kept or output cannot be written.
 
 // A tag's time in double seconds: seconds + microseconds / 1e6.
 double tag_time(int64_t seconds, int64_t microseconds);
@@ -115,7 +111,7 @@ private:
 
 // The whole run: header line, sample lines with their times. Messages go to
 // err. spill: where the waiting lines go when there are many.
-StampfillExit run_stampfill(LineReader& in, Writer& out, Writer& err, const SpillSettings& spill = {});
+Exit run_stampfill(LineReader& in, Writer& out, Writer& err, const SpillSettings& spill = {});
 
 // The spill settings from the environment: STAMPFILL_SPILL_LINES (lines held
 // in memory; a whole number of at least 1, else a warning on err and the

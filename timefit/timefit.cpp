@@ -23,6 +23,7 @@ Options parse_command_line(int argc, char** argv, Writer& diag) {
             return;  // -o value: accepted and ignored
         }
         // Unknown letters and -o without its value are reported; the run goes on.
+        // -o without its value called unrecognized: kept on purpose, stored scripts expect it.
         vorn::format_to(diag, "%s ERROR: Unrecognized option: -%c\n",
                         {vorn::program_name(), static_cast<char>(letter)});
         diag.flush();
@@ -144,15 +145,13 @@ double TagChecker::elapsed(int64_t n) const {
 }
 
 void TagChecker::add_point(int64_t index) {
-    ++j_;
-    const int64_t sec = buf_.sec(index);
-    const int64_t usec = buf_.usec(index);
-    index_[j_] = index;
-    psec_[j_] = sec;
-    pusec_[j_] = usec;
-    const double x = elapsed(buf_.n(index));
-    xd_[j_] = x;
-    yd_[j_] = (seconds_of(sec, usec) - x) - static_cast<double>(t0_);
+    TagPoint& p = points_[++j_];
+    p.index = index;
+    p.sec = buf_.sec(index);
+    p.usec = buf_.usec(index);
+    p.x = elapsed(buf_.n(index));
+    p.y = (seconds_of(p.sec, p.usec) - p.x) - static_cast<double>(t0_);
+    p.verdict = kGood;
 }
 
 void TagChecker::start_block() {
@@ -183,8 +182,9 @@ Outcome TagChecker::add(const vorn::SampleLine& s) {
         return Outcome::ok;
     }
     // A backwards step (negative gap) keeps the block open.
-    const double gap = (seconds_of(s.sec, s.usec) - static_cast<double>(psec_[j_])) -
-                       static_cast<double>(pusec_[j_]) / 1000000.0;
+    const TagPoint& last = points_[j_];
+    const double gap = (seconds_of(s.sec, s.usec) - static_cast<double>(last.sec)) -
+                       static_cast<double>(last.usec) / 1000000.0;
     if (gap < 1.5 && j_ < limits_.max_tags)
         add_point(i);
     else
@@ -192,8 +192,21 @@ Outcome TagChecker::add(const vorn::SampleLine& s) {
     return Outcome::ok;
 }
 
+void TagChecker::judge_points() {
+    // The fit takes the points as two arrays indexed from 1.
+    double x[kMaxTagPoints + 1] = {};
+    double y[kMaxTagPoints + 1] = {};
+    int64_t verdict[kMaxTagPoints + 1] = {};
+    for (int64_t k = 1; k <= j_; ++k) {
+        x[k] = points_[k].x;
+        y[k] = points_[k].y;
+    }
+    judge_block(x, y, j_, verdict);
+    for (int64_t k = 1; k <= j_; ++k) points_[k].verdict = verdict[k];
+}
+
 void TagChecker::close_block(int64_t i) {
-    judge_block(xd_, yd_, j_, aflag_);
+    judge_points();
     write_lines(i, false);
     buf_.restart_from(i);
     start_block();
@@ -213,37 +226,49 @@ char* TagChecker::write_head(char* p, int64_t i) {
     return p;
 }
 
+namespace {
+// A line is at most 21 + 3 * 12 characters of head, 21 + 21 of time and the
+// tail, with scratch behind.
+constexpr std::size_t kMaxLine = 160;
+}  // namespace
+
+void TagChecker::write_tag_list(int64_t count, bool final_block) {
+    // Timed lines only, with the calendar time and the verdict:
+    // "%ld %ld %4d-%02d-%02dT%02d:%02d:%02d %d".
+    for (int64_t k = 1; k <= j_; ++k) {
+        const TagPoint& point = points_[k];
+        const int64_t i = point.index;
+        if (i >= count) break;
+        const int64_t sec = buf_.sec(i);
+        if (sec <= 0) continue;  // opened the block but carries no time
+        out_.advance(write_head(out_.room(kMaxLine), i));
+        out_.num(sec);
+        out_.put(' ');
+        out_.num(buf_.usec(i));
+        out_.put(' ');
+        out_.put(date_.of(sec));
+        out_.put(' ');
+        out_.num(final_block ? kFinalBlock : point.verdict);
+        out_.put('\n');
+    }
+}
+
 void TagChecker::write_lines(int64_t count, bool final_block) {
-    // A line is at most 21 + 3 * 12 characters of head, 21 + 21 of time
-    // and the tail, with scratch behind.
-    constexpr std::size_t kMaxLine = 160;
     if (tag_list_) {
-        // Timed lines only, with the calendar time and the verdict:
-        // "%ld %ld %4d-%02d-%02dT%02d:%02d:%02d %d".
-        for (int64_t k = 1; k <= j_; ++k) {
-            const int64_t i = index_[k];
-            if (i >= count) break;
-            const int64_t sec = buf_.sec(i);
-            if (sec <= 0) continue;  // opened the block but carries no time
-            out_.advance(write_head(out_.room(kMaxLine), i));
-            out_.num(sec);
-            out_.put(' ');
-            out_.num(buf_.usec(i));
-            out_.put(' ');
-            out_.put(date_.of(sec));
-            out_.put(' ');
-            out_.num(final_block ? kFinalBlock : aflag_[k]);
-            out_.put('\n');
-        }
+        write_tag_list(count, final_block);
         return;
     }
+    // The tag points lie in the buffer in index order: k is the next one,
+    // next_tag its buffer index (-1 when none is left).
     int64_t k = 1;
+    int64_t next_tag = j_ >= 1 ? points_[1].index : -1;
     for (int64_t i = 0; i < count; ++i) {
         const int64_t sec = buf_.sec(i);
         char* p = write_head(out_.room(kMaxLine), i);
-        if (k <= j_ && index_[k] == i) {
-            const int64_t verdict = final_block ? kFinalBlock : aflag_[k];
+        if (i == next_tag) {
+            const int64_t verdict = final_block ? kFinalBlock : points_[k].verdict;
             ++k;
+            next_tag = k <= j_ ? points_[k].index : -1;
             if (sec > 0) {
                 // A tag: unchanged when good, its seconds negated otherwise;
                 // the final block's tags end with a space.
@@ -336,32 +361,33 @@ Outcome run(vorn::LineReader& in, Writer& out, Writer& diag, vorn::HeaderValues&
     return Outcome::ok;
 }
 
-namespace {
-
-[[noreturn]] void stop(Exit status, std::string_view fmt) {
-    vorn::format_to(vorn::err(), fmt, {vorn::program_name()});
-    vorn::finish(static_cast<int>(status));
-}
-
-}  // namespace
-
 void end_run(Outcome o, const vorn::HeaderValues& h) {
     switch (o) {
         case Outcome::ok:
-            vorn::finish(static_cast<int>(Exit::ok));
+            vorn::finish(Exit::ok);
         case Outcome::error_line:
-            stop(Exit::no_useful_data, "%s ERROR: No useful data in stampfill!\n");
+            // Names stampfill, not this program: kept on purpose, stored scripts expect it.
+            vorn::fail(Exit::no_useful_data,
+                       "%s ERROR: No useful data in stampfill!\n",
+                       {vorn::program_name()});
         case Outcome::unsupported_header:
             vorn::report_unsupported_header(vorn::err(), vorn::program_name(), h);
-            vorn::finish(static_cast<int>(Exit::no_useful_data));
+            vorn::finish(Exit::no_useful_data);
         case Outcome::buffer_full:
-            stop(Exit::fatal, "%s ERROR: max number exceeded: increase MAXTMP in x and recompile\n");
+            // The advice to recompile "x" is kept on purpose: stored scripts expect it.
+            vorn::fail(Exit::fatal,
+                       "%s ERROR: max number exceeded: increase MAXTMP in x and recompile\n",
+                       {vorn::program_name()});
         case Outcome::no_memory_columns:
-            stop(Exit::fatal, "%s ERROR: malloc for nsample failed, not enough core memory\n");
+            vorn::fail(Exit::fatal,
+                       "%s ERROR: malloc for nsample failed, not enough core memory\n",
+                       {vorn::program_name()});
         case Outcome::no_memory_channels:
-            stop(Exit::fatal, "%s ERROR: malloc failed, not enough core memory\n");
+            vorn::fail(Exit::fatal,
+                       "%s ERROR: malloc failed, not enough core memory\n",
+                       {vorn::program_name()});
     }
-    vorn::finish(static_cast<int>(Exit::fatal));
+    vorn::finish(Exit::fatal);
 }
 
 }  // namespace timefit

@@ -17,11 +17,8 @@
 
 namespace timefit {
 
-enum class Exit : int {
-    ok = static_cast<int>(vorn::ExitStatus::ok),
-    no_useful_data = static_cast<int>(vorn::ExitStatus::no_useful_data),
-    fatal = static_cast<int>(vorn::ExitStatus::fatal),
-};
+// Exit statuses: ok, no_useful_data, fatal (vorn::Exit).
+using vorn::Exit;
 
 // Verdict codes of a tag point.
 inline constexpr int64_t kGood = 0;         // block checked, tag within 1e-4 s of the line
@@ -113,6 +110,16 @@ private:
     int32_t* amp_[3] = {nullptr, nullptr, nullptr};
 };
 
+// A tag point of a block: the line it stands for and its point of the fit.
+struct TagPoint {
+    int64_t index = 0;  // buffer index of the line
+    int64_t sec = 0;    // the line's seconds and microseconds
+    int64_t usec = 0;
+    double x = 0.0;           // seconds since the block's first tag, by sample count
+    double y = 0.0;           // the tag's time less x and the first tag's whole second
+    int64_t verdict = kGood;  // set when the block closes
+};
+
 // Cuts the sample lines after the first tag into blocks, judges each block
 // when it closes and writes its lines.
 class TagChecker {
@@ -133,7 +140,11 @@ private:
     void start_block();
     void add_point(int64_t index);
     void close_block(int64_t i);
+    void judge_points();
+    // Lines 0..count-1 of the buffer: all of them, or with -t the timed tag
+    // points only.
     void write_lines(int64_t count, bool final_block);
+    void write_tag_list(int64_t count, bool final_block);
     char* write_head(char* p, int64_t i);
     double elapsed(int64_t n) const;
 
@@ -150,15 +161,9 @@ private:
 
     int64_t nsamp0_ = 0;  // sample number of the block's first tag
     int64_t t0_ = 0;      // seconds of the block's first tag
-    // Tag points 1..j_ of the block: buffer index of the line, its seconds
-    // and microseconds, x, y and the verdict.
+    // Tag points 1..j_ of the block (element 0 unused, as in the fit).
     int64_t j_ = 0;
-    int64_t index_[kMaxTagPoints + 1] = {};
-    int64_t psec_[kMaxTagPoints + 1] = {};
-    int64_t pusec_[kMaxTagPoints + 1] = {};
-    double xd_[kMaxTagPoints + 1] = {};
-    double yd_[kMaxTagPoints + 1] = {};
-    int64_t aflag_[kMaxTagPoints + 1] = {};
+    TagPoint points_[kMaxTagPoints + 1] = {};
 };
 
 // The whole run: header line, search for the first tag, blocks, final

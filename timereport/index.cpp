@@ -376,7 +376,7 @@ Exit run_index(const std::string& outdir) {
     std::vector<Row> rows;
     std::string why;
     if (!scan_batch(outdir, rows, why))
-        vorn::fail(vorn::ExitStatus::fatal, "%s ERROR: cannot read folder %s: %s\n",
+        vorn::fail(vorn::Exit::fatal, "%s ERROR: cannot read folder %s: %s\n",
                    {vorn::program_name(), std::string_view(outdir), std::string_view(why)});
     fs::path p(outdir);
     std::string title = p.filename().string();

@@ -8,7 +8,7 @@
 int main(int argc, char** argv) {
     vorn::start_program(argv[0]);
     const timereport::Options opt = timereport::parse_command_line(argc, argv, vorn::err());
-    if (opt.bad) vorn::fail(vorn::ExitStatus::usage, timereport::kUsage);
-    if (opt.index) vorn::finish(static_cast<int>(timereport::run_index(*opt.index)));
-    vorn::finish(static_cast<int>(timereport::run_report(opt)));
+    if (opt.bad) vorn::fail(vorn::Exit::usage, timereport::kUsage);
+    if (opt.index) vorn::finish(timereport::run_index(*opt.index));
+    vorn::finish(timereport::run_report(opt));
 }

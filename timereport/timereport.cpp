@@ -92,7 +92,7 @@ Exit run_report(const Options& opt) {
     if (opt.messages) {
         const int fd = ::open(opt.messages->c_str(), O_RDONLY | O_CLOEXEC);
         if (fd < 0)
-            vorn::fail(vorn::ExitStatus::fatal, "%s ERROR: cannot open %s: %s\n",
+            vorn::fail(vorn::Exit::fatal, "%s ERROR: cannot open %s: %s\n",
                        {vorn::program_name(), std::string_view(*opt.messages), std::strerror(errno)});
         vorn::LineReader messages(fd);
         conv = read_messages(messages, diag);

@@ -9,11 +9,8 @@
 
 namespace timereport {
 
-enum class Exit : int {
-    ok = static_cast<int>(vorn::ExitStatus::ok),
-    usage = static_cast<int>(vorn::ExitStatus::usage),
-    fatal = static_cast<int>(vorn::ExitStatus::fatal),
-};
+// Exit statuses: ok, usage, fatal (vorn::Exit).
+using vorn::Exit;
 
 struct Options {
     std::optional<std::string> messages;  // -e CONVERTER_MESSAGES

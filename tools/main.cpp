@@ -10,11 +10,11 @@ int main(int argc, char** argv) {
     vornsim::Options options;
     if (vornsim::parse_arguments(argc, argv, options, vorn::err()) > 0) {
         vornsim::write_usage(vorn::err());
-        vorn::finish(static_cast<int>(vornsim::ExitStatus::usage));
+        vorn::finish(vorn::Exit::usage);
     }
     const std::string problem = vornsim::check_options(options);
     if (!problem.empty())
-        vorn::fail(vorn::ExitStatus::usage, "%s ERROR: %s\n", {vorn::program_name(), std::string_view(problem)});
+        vorn::fail(vorn::Exit::usage, "%s ERROR: %s\n", {vorn::program_name(), std::string_view(problem)});
 
     for (const std::string& warning : vornsim::conversion_warnings(options))
         vorn::message("%s\n", {std::string_view(warning)});
@@ -30,5 +30,5 @@ int main(int argc, char** argv) {
     if (summary.clamped_shifts > 0)
         vorn::message("Warning: %ld time shifts of 40000 microseconds or more were written as count 16383\n",
                       {summary.clamped_shifts});
-    vorn::finish(static_cast<int>(vornsim::ExitStatus::ok));
+    vorn::finish(vorn::Exit::ok);
 }

@@ -720,7 +720,7 @@ vorn::Writer& FileOutput::open(int32_t, int32_t dat_no) {
     name_ = file_name(prefix_, dat_no);
     fd_ = ::open(name_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
     if (fd_ < 0)
-        vorn::fail(vorn::ExitStatus::fatal, "%s ERROR: cannot open output file %s: %s\n",
+        vorn::fail(vorn::Exit::fatal, "%s ERROR: cannot open output file %s: %s\n",
                    {vorn::program_name(), std::string_view(name_), std::strerror(errno)});
     writer_ = std::make_unique<vorn::Writer>(fd_);
     return *writer_;
@@ -730,7 +730,7 @@ void FileOutput::close() {
     if (writer_) writer_->flush();
     writer_.reset();
     if (fd_ >= 0 && ::close(fd_) != 0)
-        vorn::fail(vorn::ExitStatus::fatal, "%s ERROR: cannot write output file %s: %s\n",
+        vorn::fail(vorn::Exit::fatal, "%s ERROR: cannot write output file %s: %s\n",
                    {vorn::program_name(), std::string_view(name_), std::strerror(errno)});
     fd_ = -1;
 }

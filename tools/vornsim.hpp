@@ -18,11 +18,8 @@
 
 namespace vornsim {
 
-enum class ExitStatus : int {
-    ok = static_cast<int>(vorn::ExitStatus::ok),
-    usage = static_cast<int>(vorn::ExitStatus::usage),
-    fatal = static_cast<int>(vorn::ExitStatus::fatal),
-};
+// Exit statuses: ok, usage, fatal (vorn::Exit).
+using vorn::Exit;
 
 // A stretch of true time, in seconds after the start of the recording.
 struct Window {

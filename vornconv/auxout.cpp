@@ -1,8 +1,7 @@
 #include "auxout.hpp"
 
-#include <cmath>
-
 #include "calendar.hpp"
+#include "textlines.hpp"
 #include "vorn.hpp"
 
 namespace vornconv {
@@ -10,8 +9,20 @@ namespace vornconv {
 AuxTime aux_record_time(bool first_valid_pps, double f1, int64_t ibuf, int32_t s_rate) {
     double t = 0.0;
     if (first_valid_pps) t = f1 + static_cast<double>(ibuf) / s_rate;
-    const double whole = std::floor(t);
-    return {static_cast<int64_t>(whole), static_cast<int64_t>(std::floor((t - whole) * 1000))};
+    const vorn::SplitTime s = vorn::split_time(t, vorn::kMillisecondsPerSecond);
+    return {s.sec, s.usec};
+}
+
+const char aux_units[kAuxUnitCount][15] = {
+    "cnts", "CPS",   "mkV",    "mV",          "mkA",      "mA",  "mkW", "mW", "mOhm", "Ohm",
+    "kOhm", "mkS",   "mS",     "m\xC2\xB0" "C", "mK",     "\xC2\xB0", "mLUX", "LUX", "mbar", "Pa",
+    "kPa",  "ns",    "mks",    "s",           "min",      "hh",  "mHz", "Hz", "kHz",  "Mhz",
+    "m/s",  "km/s",  "km/h",   "%rel F",      "0/00 rel. F", "m% rel F", "N", "nm", "mT", "T",
+};
+
+std::string_view aux_unit(int code) {
+    if (code < 1 || code > kAuxUnitCount) return {};
+    return aux_units[code - 1];
 }
 
 void AuxOutput::stamp() {
@@ -48,7 +59,7 @@ void AuxOutput::record(const vorn::AuxDescriptor& d, const uint8_t* payload, int
                     const int code = payload[i] & 0x7F;
                     file_->num(vorn::aux21(payload[i + 1], payload[i + 2], payload[i + 3]));
                     file_->put(' ');
-                    const std::string_view unit = vorn::aux_unit(code);
+                    const std::string_view unit = aux_unit(code);
                     if (unit.empty()) {
                         file_->put("unit");
                         file_->num(code);

@@ -11,6 +11,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string_view>
 
 #include "blocks.hpp"
 #include "io.hpp"
@@ -45,5 +46,11 @@ struct AuxTime {
     int64_t ms = 0;
 };
 AuxTime aux_record_time(bool first_valid_pps, double f1, int64_t ibuf, int32_t s_rate);
+
+// Aux sensor unit names by 1-based code (UTF-8).
+inline constexpr int kAuxUnitCount = 40;
+extern const char aux_units[kAuxUnitCount][15];
+// The unit name of code 1..40, or an empty view for any other code.
+std::string_view aux_unit(int code);
 
 }  // namespace vornconv

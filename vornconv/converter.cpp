@@ -29,18 +29,18 @@ bool Converter::read_header(int& first_type) {
     return true;
 }
 
-ConvStatus Converter::run() {
+Exit Converter::run() {
     int type = 0;
     if (!read_header(type)) {
         format_to(err_, "%s ERROR: no header/data in stream\n", {program_});
-        return ConvStatus::fatal;
+        return Exit::fatal;
     }
     const vorn::HeaderValues& h = s_.header();
     vorn::write_bos_line(err_, h);
     err_.flush();
     if (!vorn::header_supported(h)) {
         vorn::report_unsupported_header(err_, program_, h);
-        return ConvStatus::fatal;
+        return Exit::fatal;
     }
     if (!o_.gps_t_only && !o_.gps_string_only) {
         vorn::write_header_line(out_, h);
@@ -114,7 +114,7 @@ Converter::Flow Converter::sample_blocks(bool tagged) {
                   {program_, s_.max_samples()});
     else
         format_to(err_, "%s ERROR: malloc failed, not enough core memory\n", {program_});
-    status_ = ConvStatus::fatal;
+    status_ = Exit::fatal;
     return Flow::failed;
 }
 
@@ -136,7 +136,7 @@ Converter::Flow Converter::gps_block() {
     if (!b.has_shift) {
         s_.write_error_line();
         format_to(err_, "%s ERROR: no t shift after GPS string, data stream not valid\n", {program_});
-        status_ = ConvStatus::no_time_shift;
+        status_ = Exit::no_time_shift;
         return Flow::failed;
     }
     const bool valid = m.judge(b.count, err_);
@@ -185,7 +185,7 @@ Converter::Flow Converter::status_block() {
                   {s_.nsample(), own.tm_year + 1900, own.tm_mon + 1, own.tm_mday, own.tm_hour, own.tm_min,
                    own.tm_sec});
         s_.write_error_line();
-        status_ = ConvStatus::buffer_overrun;
+        status_ = Exit::buffer_overrun;
         return Flow::failed;
     }
     const int value = in_.get();

@@ -38,7 +38,7 @@ public:
     // The whole run: header, blocks, end of run. Everything the run writes
     // has been handed to the writers when it returns; the caller flushes
     // them and exits with the status.
-    ConvStatus run();
+    Exit run();
 
     const vorn::HeaderValues& header() const { return s_.header(); }
 
@@ -72,7 +72,7 @@ private:
     vorn::RecorderStream s_;
     bool header_line_written_ = false;
     int next_type_ = 0;
-    ConvStatus status_ = ConvStatus::ok;
+    Exit status_ = Exit::ok;
 
     std::unique_ptr<TagModel> model_;
     AuxOutput aux_;

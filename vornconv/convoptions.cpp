@@ -21,7 +21,7 @@ void write_usage(vorn::Writer& err) {
                     {"5.0-010117"});
 }
 
-ConvStatus parse_command_line(int argc, char** argv, ConvOptions& o, vorn::Writer& out, vorn::Writer& err) {
+Exit parse_command_line(int argc, char** argv, ConvOptions& o, vorn::Writer& out, vorn::Writer& err) {
     int errors = 0;
     bool aux_failed = false;
     vorn::parse_options(argc, argv, "x:f:a:ugtdsmic", [&](vorn::OptionEvent event, int letter, const char* arg) {
@@ -68,12 +68,12 @@ ConvStatus parse_command_line(int argc, char** argv, ConvOptions& o, vorn::Write
             default: break;
         }
     });
-    if (aux_failed) return ConvStatus::aux_file;
+    if (aux_failed) return Exit::aux_file;
     if (errors > 0) {
         write_usage(err);
-        return ConvStatus::usage;
+        return Exit::usage;
     }
-    return ConvStatus::ok;
+    return Exit::ok;
 }
 
 }  // namespace vornconv

@@ -11,15 +11,11 @@
 
 namespace vornconv {
 
-// Exit statuses of the converter.
-enum class ConvStatus : int {
-    ok = static_cast<int>(vorn::ExitStatus::ok),
-    aux_file = static_cast<int>(vorn::ExitStatus::aux_file),            // -f file cannot be opened
-    usage = static_cast<int>(vorn::ExitStatus::usage),                  // bad option
-    no_time_shift = static_cast<int>(vorn::ExitStatus::no_time_shift),  // GPS string without its time shift
-    buffer_overrun = static_cast<int>(vorn::ExitStatus::buffer_overrun),  // the recorder lost data
-    fatal = static_cast<int>(vorn::ExitStatus::fatal),  // no header, unsupported header, buffer full, no memory
-};
+// Exit statuses of the converter (vorn::Exit): ok; aux_file when the -f file
+// cannot be opened; usage for a bad option; no_time_shift for a GPS string
+// without its time shift; buffer_overrun when the recorder lost data; fatal
+// for no header, an unsupported header, a full buffer or no memory.
+using vorn::Exit;
 
 // -x, -u, -g, -t, -d and -s as the earlier generation has them (-c also
 // sets obh_mode and minimum_gps_counts).
@@ -36,7 +32,7 @@ struct ConvOptions : vorn::SharedOptions {
 // Parses the command line. Messages for bad options go to err; the message
 // for an AUX file that cannot be opened goes to out. Returns ok, usage (the
 // usage text has been written) or aux_file.
-ConvStatus parse_command_line(int argc, char** argv, ConvOptions& o, vorn::Writer& out, vorn::Writer& err);
+Exit parse_command_line(int argc, char** argv, ConvOptions& o, vorn::Writer& out, vorn::Writer& err);
 
 // The usage text.
 void write_usage(vorn::Writer& err);

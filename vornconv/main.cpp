@@ -11,8 +11,8 @@
 int main(int argc, char** argv) {
     vorn::start_program(argv[0]);
     vornconv::ConvOptions options;
-    const vornconv::ConvStatus parsed = vornconv::parse_command_line(argc, argv, options, vorn::out(), vorn::err());
-    if (parsed != vornconv::ConvStatus::ok) vorn::finish(static_cast<int>(parsed));
+    const vorn::Exit parsed = vornconv::parse_command_line(argc, argv, options, vorn::out(), vorn::err());
+    if (parsed != vorn::Exit::ok) vorn::finish(parsed);
 
     std::unique_ptr<vorn::Writer> aux;
     if (options.auxout_write) aux = std::make_unique<vorn::Writer>(options.aux_fd, std::size_t{1} << 16, true);
@@ -23,10 +23,10 @@ int main(int argc, char** argv) {
 #endif
     vorn::ByteReader in(STDIN_FILENO);
     vornconv::Converter converter(options, in, vorn::out(), vorn::err(), aux.get(), vorn::program_name());
-    const vornconv::ConvStatus status = converter.run();
+    const vorn::Exit status = converter.run();
     if (aux) {
         aux->flush();
         ::close(options.aux_fd);
     }
-    vorn::finish(static_cast<int>(status));
+    vorn::finish(status);
 }

@@ -38,68 +38,84 @@ void TagModel::check_offset(vorn::Writer& err) {
     vorn::check_offset_change(gpsoffset_flag_, gpsoffset_test_, gpsoffset_, err);
 }
 
+// The tests of judge, each true when the tag fails it.
+
+// A tag that repeats the previous one exactly.
+bool TagModel::repeats_previous_tag() const { return f1_ == fold_; }
+// The fix must count for position and time.
+bool TagModel::fix_not_usable() const { return normal() && gps_age_ != vorn::kUsableFix; }
+// The first block has nothing to be compared with.
+bool TagModel::first_block() const { return !raw() && first_gps_; }
+// The first 100 and the last 99 seconds of a day.
+bool TagModel::near_day_boundary() const {
+    if (raw()) return false;
+    const int64_t of_day = t_new_ % 86400;
+    return of_day < 100 || of_day > 86300;
+}
+// A jump of more than 1.5 s from the previous tag.
+bool TagModel::jumped() const { return std::fabs(f1_ - fold_) > 1.5; }
+// Not yet enough consecutive tags (gpscount_ counts this one).
+bool TagModel::too_few_tags() const { return !raw() && gpscount_ < s_.minimum_gps_counts; }
+// The tagged sample lies within 20 us of a sample boundary.
+bool TagModel::shift_near_sample_boundary() const {
+    if (!normal()) return false;
+    const double period = 1000000.0 / s_.S_RATE;
+    return tshift_ < 20.0 || (period - 20.0 < tshift_ && tshift_ < period + 1.0);
+}
+// The station has moved (more than about 100 km from the mean position).
+bool TagModel::station_moved() const {
+    return !raw() && s_.mode != TagMode::obh && s_.check_for_gps_moved && gps_age_ == vorn::kUsableFix &&
+           means_.moved(latitude_, longitude_);
+}
+// The time shift jitters against the two blocks before.
+bool TagModel::shift_jitters() const {
+    if (!normal()) return false;
+    const double a = tshift_ - tshift_old_;
+    const double b = tshift_ - tshift_old2_;
+    return std::sqrt(a * a + b * b) > 100.0;
+}
+// With -u the receiver must mark the offset as valid.
+bool TagModel::offset_not_valid() const { return !raw() && s_.gps_utc_valid && gpsoffset_flag_ == 0; }
+
 bool TagModel::judge(int32_t shift_count, vorn::Writer& err) {
     tshift_ = vorn::tshift_microseconds(shift_count);
     fold_ = f1_;
     f1_ = vorn::tag_time(t_new_, tshift_, s_.D_FILT, s_.S_RATE);
 
-    bool bad = false;
-    // 1. A tag that repeats the previous one exactly.
-    if (f1_ == fold_) {
-        bad = true;
-        gpscount_ = 0;
+    const bool repeated = repeats_previous_tag();
+    if (repeated) {
         // "Warning :" with a space: kept on purpose, stored scripts expect it.
         vorn::format_to(err, "Warning : repetitive GPS tag(s) around %4d-%02d-%02dT%02d:%02d:%02d\n",
                         {own_.tm_year + 1900, own_.tm_mon + 1, own_.tm_mday, own_.tm_hour, own_.tm_min,
                          own_.tm_sec});
         err.flush();
     }
-    // 2. The fix must count for position and time.
-    if (normal() && gps_age_ != vorn::kUsableFix) bad = true;
-    // 3. The first block has nothing to be compared with.
-    if (!raw() && first_gps_) bad = true;
-    // 4. The first 100 and the last 99 seconds of a day.
-    if (!raw()) {
-        const int64_t of_day = t_new_ % 86400;
-        if (of_day < 100 || of_day > 86300) bad = true;
-    }
-    // 5. A jump of more than 1.5 s restarts the count.
-    if (std::fabs(f1_ - fold_) > 1.5) {
-        bad = true;
-        gpscount_ = 0;
-    }
-    // 6. Enough consecutive tags.
+    // A repeated tag or a jump starts the series of consecutive tags anew;
+    // this tag is the first of the new series.
+    const bool jump = jumped();
+    if (repeated || jump) gpscount_ = 0;
     ++gpscount_;
-    if (!raw() && gpscount_ < s_.minimum_gps_counts) bad = true;
-    // 7. The tagged sample must not lie within 20 us of a sample boundary.
-    if (normal()) {
-        const double period = 1000000.0 / s_.S_RATE;
-        if (tshift_ < 20.0 || (period - 20.0 < tshift_ && tshift_ < period + 1.0)) bad = true;
-    }
-    // 8. The station must not have moved (more than about 100 km).
-    if (!raw() && s_.mode != TagMode::obh && s_.check_for_gps_moved && gps_age_ == vorn::kUsableFix &&
-        means_.moved(latitude_, longitude_)) {
+
+    bool bad = repeated || fix_not_usable() || first_block() || near_day_boundary() || jump || too_few_tags() ||
+               shift_near_sample_boundary();
+    if (station_moved()) {
         bad = true;
         vorn::format_to(err, "Warning: GPS glitch or station has been moved >100km %d %d %d %d\n",
                         {means_.lat, latitude_, means_.lon, longitude_});
         err.flush();
     }
-    // 9. Jitter of the time shift against the two blocks before.
-    if (normal()) {
-        const double a = tshift_ - tshift_old_;
-        const double b = tshift_ - tshift_old2_;
-        if (std::sqrt(a * a + b * b) > 100.0) {
-            bad = true;
-            gpscount_ = 0;
-        }
+    // Jitter fails this tag and starts the series anew after it: the next
+    // tag is the first of the new series.
+    if (shift_jitters()) {
+        bad = true;
+        gpscount_ = 0;
     }
-    // 10.
     tshift_old2_ = tshift_old_;
     tshift_old_ = tshift_;
-    // 11.
+    // The clock counts as running once a tag passes in normal mode; the -u
+    // test below does not undo that.
     if (normal() && !bad) first_valid_pps_ = true;
-    // 12. With -u the receiver must mark the offset as valid.
-    if (!raw() && s_.gps_utc_valid && gpsoffset_flag_ == 0) bad = true;
+    if (offset_not_valid()) bad = true;
 
     gps_not_valid_ = bad;
     first_gps_ = false;

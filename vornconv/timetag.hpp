@@ -82,6 +82,19 @@ private:
     bool normal() const { return s_.mode == TagMode::normal; }
     bool raw() const { return s_.mode == TagMode::raw; }
 
+    // The tests of judge on the block just read, in the order they run;
+    // each is true when the tag fails it.
+    bool repeats_previous_tag() const;
+    bool fix_not_usable() const;
+    bool first_block() const;
+    bool near_day_boundary() const;
+    bool jumped() const;
+    bool too_few_tags() const;
+    bool shift_near_sample_boundary() const;
+    bool station_moved() const;
+    bool shift_jitters() const;
+    bool offset_not_valid() const;
+
     TagSettings s_;
 
     int64_t t_new_ = 0;

@@ -6,16 +6,6 @@
 
 namespace vorn::classic {
 
-std::string_view status_name(Status s) {
-    switch (s) {
-    case Status::ok: return "ok";
-    case Status::usage: return "usage";
-    case Status::no_time_shift: return "no time shift";
-    case Status::fatal: return "fatal";
-    }
-    return "unknown";
-}
-
 // ---- Command line -----------------------------------------------------------
 
 void write_usage(Writer& err) {
@@ -68,22 +58,17 @@ Converter::Converter(const Options& opt, ByteReader& in, Writer& out, Writer& er
     params_.gps_utc_valid = opt.gps_utc_valid;
 }
 
-void Converter::note(std::string_view fmt, std::initializer_list<FmtArg> args) {
-    format_to(err_, fmt, args);
-    err_.flush();
-}
-
-Status Converter::run() {
+Exit Converter::run() {
     if (!read_header()) {
-        note("%s ERROR: no header/data in stream\n", {program_});
-        return Status::fatal;
+        message(err_, "%s ERROR: no header/data in stream\n", {program_});
+        return Exit::fatal;
     }
     const HeaderValues& h = s_.header();
     write_bos_line(err_, h);
     err_.flush();
     if (!header_supported(h)) {
         report_unsupported_header(err_, program_, h);
-        return Status::fatal;
+        return Exit::fatal;
     }
     if (!opt_.gps_t_only && !opt_.gps_string_only) write_header_line(out_, h);
 
@@ -106,7 +91,7 @@ Status Converter::run() {
         if (type < 0) break;
     }
     end_of_run();
-    return Status::ok;
+    return Exit::ok;
 }
 
 // Header bytes up to the 0x80 that ends it: " ", "=" and ";" separate
@@ -134,7 +119,7 @@ Converter::Step Converter::block(int type) {
     case kShiftBlock:
         // A bare "<bytes read> flag = 11": kept on purpose, stored scripts
         // expect it.
-        note("%d flag = %d\n", {in_.count(), kShiftBlock >> 4});
+        message(err_, "%d flag = %d\n", {in_.count(), kShiftBlock >> 4});
         return Step::next;
     case kTrailer:
         s_.trailer();
@@ -148,10 +133,10 @@ Converter::Step Converter::sample_block(bool tagged) {
     switch (s_.sample_blocks(tagged)) {
     case SampleStep::ok: return Step::next;
     case SampleStep::cut_short: return Step::end;
-    case SampleStep::full: note("max number of sample w/o GPS exceeds %d\n", {limit_}); break;
-    case SampleStep::no_memory: note("%s malloc failed\n", {program_}); break;
+    case SampleStep::full: message(err_, "max number of sample w/o GPS exceeds %d\n", {limit_}); break;
+    case SampleStep::no_memory: message(err_, "%s malloc failed\n", {program_}); break;
     }
-    status_ = Status::fatal;
+    status_ = Exit::fatal;
     return Step::fail;
 }
 
@@ -176,8 +161,8 @@ Converter::Step Converter::gps_block() {
     check_offset_change(tag_.gpsoffset_flag, tag_.gpsoffset_test, tag_.gpsoffset, err_);
 
     if (!b.has_shift) {
-        note("no t shift after GPS string\n");
-        status_ = Status::no_time_shift;
+        message(err_, "no t shift after GPS string\n");
+        status_ = Exit::no_time_shift;
         return Step::fail;
     }
     tag_.tshift = tshift_microseconds(b.count);
@@ -186,7 +171,7 @@ Converter::Step Converter::gps_block() {
 
     const Verdict v = judge_tag(tag_, params_, s_.nsample());
     if (v.moved)
-        note("Warning: GPS glitch or station has been moved >100km %ld %ld %ld %ld\n",
+        message(err_, "Warning: GPS glitch or station has been moved >100km %ld %ld %ld %ld\n",
              {tag_.means.lat, tag_.gps_lat, tag_.means.lon, tag_.gps_lon});
     if (v.timing_problem) {
         // "Warning :" with a space: kept on purpose, stored scripts expect it.
@@ -226,7 +211,7 @@ void Converter::end_of_run() {
         s_.write_error_line();
         // Names vornconv, not this program: kept on purpose, stored scripts
         // expect it.
-        note("No useful data in vornconv!\n");
+        message(err_, "No useful data in vornconv!\n");
     }
 }
 

@@ -45,13 +45,7 @@ inline constexpr std::string_view kVersion = "2.0-290312";
 // Samples per channel buffered without a valid tag before the run gives up.
 inline constexpr int64_t kMaxBufferedSamples = 300'000'000;
 
-enum class Status : int {
-    ok = static_cast<int>(ExitStatus::ok),
-    usage = static_cast<int>(ExitStatus::usage),
-    no_time_shift = static_cast<int>(ExitStatus::no_time_shift),
-    fatal = static_cast<int>(ExitStatus::fatal),
-};
-std::string_view status_name(Status s);
+// Exit statuses (vorn::Exit): ok, usage, no_time_shift, fatal.
 
 // -x, -u, -g, -t, -d and -s as the newer generation has them; -s leaves
 // out only the drift check here.
@@ -74,7 +68,7 @@ public:
 
     // The whole run, from the header to the end of input. Standard output is
     // left unflushed.
-    Status run();
+    Exit run();
 
     const HeaderValues& header() const { return s_.header(); }
 
@@ -86,7 +80,6 @@ private:
     Step sample_block(bool tagged);
     Step gps_block();
     void end_of_run();
-    void note(std::string_view fmt, std::initializer_list<FmtArg> args = {});
 
     Options opt_;
     ByteReader& in_;
@@ -95,7 +88,7 @@ private:
     std::string_view program_;
     int64_t limit_ = kMaxBufferedSamples;
     SampleBuffer::Reallocate reallocate_ = nullptr;
-    Status status_ = Status::ok;
+    Exit status_ = Exit::ok;
 
     RecorderStream s_;
     TagState tag_;

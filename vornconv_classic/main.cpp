@@ -9,9 +9,9 @@ int main(int argc, char** argv) {
     start_program(argv[0]);
 
     classic::Options options;
-    if (!classic::parse_command_line(argc, argv, options, err())) finish(static_cast<int>(classic::Status::usage));
+    if (!classic::parse_command_line(argc, argv, options, err())) finish(vorn::Exit::usage);
 
     ByteReader input(STDIN_FILENO);
     classic::Converter converter(options, input, out(), err(), program_name());
-    finish(static_cast<int>(converter.run()));
+    finish(converter.run());
 }

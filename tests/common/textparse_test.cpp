@@ -92,19 +92,6 @@ TEST(DecimalTest, AgreesWithPrintf) {
     }
 }
 
-TEST(DecimalTest, CounterTextFollowsTheCount) {
-    for (int64_t start : {int64_t{0}, int64_t{8}, int64_t{99999990}, int64_t{999999999999999990}}) {
-        DecimalCounter c(start);
-        char a[64], b[64];
-        for (int64_t n = start; n < start + 30; ++n) {
-            *c.put(a) = '\0';
-            std::snprintf(b, sizeof b, "%" PRId64, n);
-            ASSERT_STREQ(a, b);
-            c.increment();
-        }
-    }
-}
-
 // Repeats, steps of one across every carry, jumps, signs, and a short text
 // after a long one of nines (whose bytes stay behind it).
 TEST(DecimalTest, NumberTextFollowsAnySequence) {

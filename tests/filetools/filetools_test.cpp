@@ -78,7 +78,7 @@ protected:
 };
 
 struct Joined {
-    JoinStatus status;
+    Exit status;
     std::string out;
     std::string diag;
 };
@@ -249,7 +249,7 @@ TEST_F(TempFiles, JoinChecksTheNumbersWithoutOverflow) {
     std::string a = make("a", "DAT_NO=2147483647;" + end + "A");
     std::string b = make("b", "DAT_NO=2147483648;" + end + "B");
     Joined r = join({a, b});
-    EXPECT_EQ(r.status, JoinStatus::fatal);
+    EXPECT_EQ(r.status, Exit::fatal);
     EXPECT_EQ(r.out, "DAT_NO=2147483647;" + end + "A");
     EXPECT_NE(r.diag.find("seqno -2147483648"), std::string::npos);
     EXPECT_NE(r.diag.find("ERROR: File " + b + " can not be merged with File " + a + "\n"), std::string::npos);
@@ -258,7 +258,7 @@ TEST_F(TempFiles, JoinChecksTheNumbersWithoutOverflow) {
     std::string d = make("d", "DAT_NO=-1;" + bytes({0xEF}) + "x" + bytes({0xEF}));
     std::string e = make("e", "X=1;" + end + bytes({0xEF}));
     Joined ok = join({c, d, e});
-    EXPECT_EQ(ok.status, JoinStatus::ok);
+    EXPECT_EQ(ok.status, Exit::ok);
     EXPECT_EQ(ok.out, "DAT_NO=-2;" + end + bytes({0xEF}) + "x" + end + bytes({0xEF}));
 }
 
@@ -270,13 +270,13 @@ TEST_F(TempFiles, JoinRefusesItsOwnOutputFile) {
     ASSERT_GE(fd, 0);
     Joined r = join({a, out}, fd);
     ::close(fd);
-    EXPECT_EQ(r.status, JoinStatus::fatal);
+    EXPECT_EQ(r.status, Exit::fatal);
     EXPECT_EQ(r.out, "DAT_NO=1;" + end + "A");
     EXPECT_NE(r.diag.find("ERROR: input file " + out + " is the output file\n"), std::string::npos);
     // Output to a regular file that is not an input is fine.
     std::string other = make("other", "");
     int ofd = ::open(other.c_str(), O_WRONLY);
-    EXPECT_EQ(join({a, out}, ofd).status, JoinStatus::ok);
+    EXPECT_EQ(join({a, out}, ofd).status, Exit::ok);
     ::close(ofd);
 }
 
@@ -292,7 +292,7 @@ TEST_F(TempFiles, SequenceNumberStaysPrintedWhenTheFileDoesNotClose) {
         ::close(fd);
         return -1;
     };
-    EXPECT_EQ(print_sequence_number(a.c_str(), out, diag, failing_close), SeqStatus::fatal);
+    EXPECT_EQ(print_sequence_number(a.c_str(), out, diag, failing_close), Exit::fatal);
     out.flush();
     diag.flush();
     EXPECT_GE(closed_fd, 0);
@@ -301,7 +301,7 @@ TEST_F(TempFiles, SequenceNumberStaysPrintedWhenTheFileDoesNotClose) {
 
     std::string ok_text;
     Writer ok(&ok_text);
-    EXPECT_EQ(print_sequence_number(a.c_str(), ok, diag), SeqStatus::ok);
+    EXPECT_EQ(print_sequence_number(a.c_str(), ok, diag), Exit::ok);
     ok.flush();
     EXPECT_EQ(ok_text, "42\n");
 }

@@ -18,6 +18,7 @@
 #include "regrid.hpp"
 
 using namespace vorn::grid2mseed;
+using vorn::Exit;
 
 namespace {
 
@@ -106,7 +107,7 @@ std::vector<Record> convert_and_check(const Grid& g, const RunSetup& s, int64_t*
     EXPECT_TRUE(in.next(header));
     std::string bytes, messages;
     vorn::Writer out(&bytes), err(&messages);
-    EXPECT_EQ(convert_grid(in, s, out, err), Grid2mseedExit::ok);
+    EXPECT_EQ(convert_grid(in, s, out, err), Exit::ok);
     out.flush();
     err.flush();
     EXPECT_EQ(messages, "");
@@ -292,7 +293,7 @@ TEST(Grid2mseedConvert, ErrorLineEndsTheRunAfterItsRecords) {
     in.next(header);
     std::string bytes, messages;
     vorn::Writer out(&bytes), err(&messages);
-    EXPECT_EQ(convert_grid(in, setup_for(1, 100), out, err), Grid2mseedExit::no_useful_data);
+    EXPECT_EQ(convert_grid(in, setup_for(1, 100), out, err), Exit::no_useful_data);
     out.flush();
     err.flush();
     int64_t samples = 0;
@@ -310,7 +311,7 @@ TEST(Grid2mseedArchive, SpansOfAFileReadBackWithLibmseed) {
     in.next(header);
     std::string bytes, messages;
     vorn::Writer out(&bytes), err(&messages);
-    ASSERT_EQ(convert_grid(in, setup_for(2, 300), out, err), Grid2mseedExit::ok);
+    ASSERT_EQ(convert_grid(in, setup_for(2, 300), out, err), Exit::ok);
     out.flush();
     const std::string path = ::testing::TempDir() + "grid2mseed_spans.mseed";
     FILE* f = std::fopen(path.c_str(), "wb");

@@ -3,12 +3,15 @@
 // the flush and the -a tail) under the rules of either generation.
 #include <gtest/gtest.h>
 
+#include <cinttypes>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "blocks.hpp"
 #include "calendar.hpp"
+#include "decimalcounter.hpp"
 #include "io.hpp"
 #include "stream.hpp"
 
@@ -364,3 +367,16 @@ TEST(OffsetChange, WarnsOnlyForAValidStringAfterAnother) {
 }
 
 }  // namespace
+
+TEST(DecimalTest, CounterTextFollowsTheCount) {
+    for (int64_t start : {int64_t{0}, int64_t{8}, int64_t{99999990}, int64_t{999999999999999990}}) {
+        DecimalCounter c(start);
+        char a[64], b[64];
+        for (int64_t n = start; n < start + 30; ++n) {
+            *c.put(a) = '\0';
+            std::snprintf(b, sizeof b, "%" PRId64, n);
+            ASSERT_STREQ(a, b);
+            c.increment();
+        }
+    }
+}

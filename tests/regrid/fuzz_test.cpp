@@ -51,15 +51,15 @@ TEST(RegridFuzz, RandomAndDamagedStreams) {
         LineReader in(input);
         Writer w(&out);
         Writer e(&err);
-        const RegridExit status = run_regrid(in, w, e, RegridOptions{round % 5 == 0});
+        const Exit status = run_regrid(in, w, e, RegridOptions{round % 5 == 0});
         w.flush();
         e.flush();
-        ASSERT_TRUE(status == RegridExit::ok || status == RegridExit::no_useful_data) << input;
+        ASSERT_TRUE(status == Exit::ok || status == Exit::no_useful_data) << input;
         auto lines = vorn::testing::split_lines(out);
         ASSERT_GE(lines.size(), 1u);
         for (std::size_t k = 1; k < lines.size(); ++k) {
             const bool last = k + 1 == lines.size();
-            if (last && status != RegridExit::ok && lines[k].rfind("-1 ", 0) == 0) continue;  // the error line
+            if (last && status != Exit::ok && lines[k].rfind("-1 ", 0) == 0) continue;  // the error line
             FieldCursor f(lines[k]);
             std::string_view tok;
             int fields = 0;

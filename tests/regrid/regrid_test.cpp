@@ -19,7 +19,7 @@ namespace {
 const char* kHeader100 = "Z D E 1 3 100 0 0 0 0 0 0 0 0 0 0 0 0 0 G T S 0 0 0 1";
 
 struct Result {
-    RegridExit status;
+    Exit status;
     std::string out;
     std::string err;
 };
@@ -105,7 +105,7 @@ TEST(Regrid, InstantsOnInputTimesReproduceTheValues) {
               std::to_string(i % 100 * 10000) + "\n";
     }
     Result r = run(in);
-    ASSERT_EQ(r.status, RegridExit::ok);
+    ASSERT_EQ(r.status, Exit::ok);
     auto out = vorn::testing::split_lines(r.out);
     // Instants from line 26 up to (not including) line n - 24.
     ASSERT_EQ(out.size(), 1u + (n - 24 - 26));
@@ -134,7 +134,7 @@ TEST(Regrid, BandLimitedSignalBetweenJitteredSamples) {
               std::to_string(t / 1000000) + " " + std::to_string(t % 1000000) + "\n";
     }
     Result r = run(in);
-    ASSERT_EQ(r.status, RegridExit::ok);
+    ASSERT_EQ(r.status, Exit::ok);
     auto out = vorn::testing::split_lines(r.out);
     ASSERT_GT(out.size(), 500u);
     for (std::size_t k = 1; k < out.size(); ++k) {
@@ -176,7 +176,7 @@ TEST(Regrid, WideAndNarrowSumsGiveTheSameBytes) {
         }
         const Result wide = run(in, false, true);
         const Result narrow = run(in, false, false);
-        ASSERT_EQ(wide.status, RegridExit::ok);
+        ASSERT_EQ(wide.status, Exit::ok);
         EXPECT_GT(wide.out.size(), 19000u * 20);
         EXPECT_TRUE(wide.out == narrow.out) << channels << " channels";
     }
@@ -203,7 +203,7 @@ TEST(Regrid, ErrorAndUntimedLinesAnywhere) {
     for (int i = 0; i < 80; ++i) body += std::to_string(i) + " 5 6 7 1400000000 " + std::to_string(i * 10000) + "\n";
     {
         Result r = run(std::string(kHeader100) + "\n" + body + "-1 0 0 0 0 0\n" + body);
-        EXPECT_EQ(r.status, RegridExit::no_useful_data);
+        EXPECT_EQ(r.status, Exit::no_useful_data);
         auto out = vorn::testing::split_lines(r.out);
         EXPECT_EQ(out.back(), "-1 0 0 0 0 0");
         EXPECT_EQ(out.size(), 1u + 30u + 1u);
@@ -211,7 +211,7 @@ TEST(Regrid, ErrorAndUntimedLinesAnywhere) {
     }
     {
         Result r = run(std::string(kHeader100) + "\n" + body + "80 1 2 3 -1 0\n" + body);
-        EXPECT_EQ(r.status, RegridExit::no_useful_data);
+        EXPECT_EQ(r.status, Exit::no_useful_data);
         EXPECT_EQ(vorn::testing::split_lines(r.out).back(), "-1 0 0 0 0 0");
         EXPECT_EQ(r.err, "vorn ERROR: sample line 82 has no time\n");
     }
@@ -222,26 +222,26 @@ TEST(Regrid, RateCheckAndUnsupportedHeaders) {
         return "Z D E 1 " + std::to_string(ch) + " " + std::to_string(rate) + " 0 0 0 0 0 0 0 0 0 0 0 0 0 G T S 0 0 0 1\n";
     };
     Result few = run(header(2, 30) + "0 1 2 1400000000 0\n");
-    EXPECT_EQ(few.status, RegridExit::no_useful_data);
+    EXPECT_EQ(few.status, Exit::no_useful_data);
     EXPECT_EQ(few.err, "vorn sample rate of 30 not supported in regrid!\n");
     EXPECT_EQ(vorn::testing::split_lines(few.out).back(), "-1 0 0 0 0");
 
     Result none = run(header(1, 49));
-    EXPECT_EQ(none.status, RegridExit::no_useful_data);
+    EXPECT_EQ(none.status, Exit::no_useful_data);
     EXPECT_EQ(none.err, "vorn sample rate of 49 not supported in regrid!\n");
 
     Result fast = run(header(1, 1000001) + "0 1 1400000000 0\n");
-    EXPECT_EQ(fast.status, RegridExit::no_useful_data);
+    EXPECT_EQ(fast.status, Exit::no_useful_data);
     EXPECT_EQ(fast.err, "vorn ERROR: unsupported header: CH_NUM 1 S_RATE 1000001\n");
     EXPECT_EQ(vorn::testing::split_lines(fast.out).size(), 1u);
 
     Result zero = run(header(0, 100) + "0 1 1400000000 0\n");
-    EXPECT_EQ(zero.status, RegridExit::no_useful_data);
+    EXPECT_EQ(zero.status, Exit::no_useful_data);
 
     Result max_rate = run(header(1, 1000000) + "0 1 1400000000 0\n");
-    EXPECT_EQ(max_rate.status, RegridExit::ok);
+    EXPECT_EQ(max_rate.status, Exit::ok);
 
     Result empty = run("");
-    EXPECT_EQ(empty.status, RegridExit::ok);
+    EXPECT_EQ(empty.status, Exit::ok);
     EXPECT_EQ(empty.out, ". . . -1 -1 -1 -1 -1 -1 -1 -1 -1 -1 -1 -1 -1 -1 -1 -1 . . . -1 -1 -1 .\n");
 }

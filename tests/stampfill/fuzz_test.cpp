@@ -29,13 +29,13 @@ TEST(StampfillFuzz, RandomAndDamagedStreams) {
         // after a few.
         SpillSettings spill;
         if (round % 4 == 0) spill.lines = 1 + static_cast<int64_t>(fz.below(30));
-        const StampfillExit status = run_stampfill(in, w, e, spill);
+        const Exit status = run_stampfill(in, w, e, spill);
         w.flush();
         e.flush();
-        ASSERT_TRUE(status == StampfillExit::ok || status == StampfillExit::no_useful_data ||
-                    status == StampfillExit::fatal)
+        ASSERT_TRUE(status == Exit::ok || status == Exit::no_useful_data ||
+                    status == Exit::fatal)
             << input;
-        if (status != StampfillExit::ok) continue;
+        if (status != Exit::ok) continue;
         HeaderValues h;
         auto in_lines = vorn::testing::split_lines(input);
         read_header_line(in_lines[0], h);

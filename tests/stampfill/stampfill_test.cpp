@@ -13,7 +13,7 @@ using namespace vorn::stampfill;
 namespace {
 
 struct Result {
-    StampfillExit status;
+    Exit status;
     std::string out;
     std::string err;
 };
@@ -95,7 +95,7 @@ TEST(Stampfill, EveryLineGetsATime) {
                 "5 15 -1 0\n"
                 "6 16 101 0\n"
                 "7 17 -1 0\n");
-    EXPECT_EQ(r.status, StampfillExit::ok);
+    EXPECT_EQ(r.status, Exit::ok);
     EXPECT_EQ(r.err, "");
     EXPECT_EQ(r.out, kHeader +
                          "0 10 100 480000\n"
@@ -110,17 +110,17 @@ TEST(Stampfill, EveryLineGetsATime) {
 
 TEST(Stampfill, WaitingLinesAreWrittenBeforeTheErrorLine) {
     Result r = run(kHeader + "0 1 100 0\n1 2 -1 0\n2 3 -1 0\n-1 0 0 0\n3 4 101 0\n");
-    EXPECT_EQ(r.status, StampfillExit::no_useful_data);
+    EXPECT_EQ(r.status, Exit::no_useful_data);
     EXPECT_EQ(r.out, kHeader + "0 1 100 0\n1 2 100 10000\n2 3 100 19999\n-1 0 0 0\n");
     EXPECT_EQ(r.err, "vorn ERROR: No useful data in stampfill!\n");
 }
 
 TEST(Stampfill, NoGoodTagIsNoUsefulData) {
     Result r = run(kHeader + "0 1 -1 0\n1 2 -5 0\n");
-    EXPECT_EQ(r.status, StampfillExit::no_useful_data);
+    EXPECT_EQ(r.status, Exit::no_useful_data);
     EXPECT_EQ(r.out, kHeader + "-1 0 0 0\n");
     Result header_only = run(kHeader);
-    EXPECT_EQ(header_only.status, StampfillExit::no_useful_data);
+    EXPECT_EQ(header_only.status, Exit::no_useful_data);
     EXPECT_EQ(header_only.out, kHeader + "-1 0 0 0\n");
 }
 
@@ -142,7 +142,7 @@ TEST(Stampfill, WaitingLinesHaveNoCountLimit) {
     // fifth line on: the same output.
     for (int64_t lines : {int64_t{1'000'000}, int64_t{1}, int64_t{2}, int64_t{5}}) {
         Result r = run(in, spill_after(lines));
-        EXPECT_EQ(r.status, StampfillExit::ok) << lines;
+        EXPECT_EQ(r.status, Exit::ok) << lines;
         EXPECT_EQ(r.err, "") << lines;
         EXPECT_EQ(r.out, expect) << lines;
     }
@@ -156,19 +156,19 @@ TEST(Stampfill, WaitingLinesThatCannotBeKept) {
     // timed from the last good tag (at the nominal rate: one tag only), then
     // the error line ends the stream.
     Result r = run(in, spill_after(5, "/nonexistent/folder"));
-    EXPECT_EQ(r.status, StampfillExit::fatal);
+    EXPECT_EQ(r.status, Exit::fatal);
     EXPECT_EQ(r.err, "vorn ERROR: cannot keep waiting lines: No such file or directory\n");
     EXPECT_EQ(r.out, kHeader +
                          "0 0 100 0\n1 0 100 10000\n2 0 100 19999\n3 0 100 30000\n4 0 100 40000\n"
                          "5 0 100 49999\n-1 0 0 0\n");
     // Before the first good tag nothing can be timed: the error line only.
     Result untimed = run(kHeader + "0 0 -1 0\n1 0 -1 0\n2 0 100 0\n", spill_after(2, "/nonexistent"));
-    EXPECT_EQ(untimed.status, StampfillExit::fatal);
+    EXPECT_EQ(untimed.status, Exit::fatal);
     EXPECT_EQ(untimed.out, kHeader + "-1 0 0 0\n");
     EXPECT_EQ(untimed.err, "vorn ERROR: cannot keep waiting lines: No such file or directory\n");
     // A file where the folder should be.
     Result file = run(in, spill_after(3, "/proc/self/status"));
-    EXPECT_EQ(file.status, StampfillExit::fatal);
+    EXPECT_EQ(file.status, Exit::fatal);
     EXPECT_EQ(file.err, "vorn ERROR: cannot keep waiting lines: Not a directory\n");
 }
 
@@ -234,7 +234,7 @@ TEST(Stampfill, RandomStreamsKeepEveryLineInOrder) {
                   std::to_string(sec) + " " + std::to_string(tag || sec != -1 ? (i % 250) * 4000 : 0) + "\n";
         }
         Result r = run(in);
-        ASSERT_EQ(r.status, StampfillExit::ok);
+        ASSERT_EQ(r.status, Exit::ok);
         // Header plus one line per sample line, numbers in order, times
         // never going backwards (the tags lie on one straight line).
         std::istringstream is(r.out);

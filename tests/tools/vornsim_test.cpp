@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "calendar.hpp"
+#include "auxout.hpp"
 #include "blocks.hpp"
 #include "recorder.hpp"
 #include "vorn.hpp"
@@ -596,9 +597,9 @@ TEST(Recording, AuxReadingsCarryTheirUnits) {
     EXPECT_EQ(d.aux_values, 3);  // at 2.5, 5 and 7.5 s
     ASSERT_EQ(d.aux_readings.size(), 6u);
     for (std::size_t i = 0; i < d.aux_readings.size(); i += 2) {
-        EXPECT_EQ(vorn::aux_unit(d.aux_readings[i][0]), "m\xC2\xB0" "C");
+        EXPECT_EQ(vornconv::aux_unit(d.aux_readings[i][0]), "m\xC2\xB0" "C");
         EXPECT_NEAR(d.aux_readings[i][1], 23000, 2050);
-        EXPECT_EQ(vorn::aux_unit(d.aux_readings[i + 1][0]), "mV");
+        EXPECT_EQ(vornconv::aux_unit(d.aux_readings[i + 1][0]), "mV");
         EXPECT_NEAR(d.aux_readings[i + 1][1], 12000, 20);
     }
 }

@@ -27,7 +27,7 @@ namespace {
 
 struct Result {
     std::string out, err, aux;
-    ConvStatus status = ConvStatus::ok;
+    Exit status = Exit::ok;
 };
 
 Result convert(const std::vector<uint8_t>& bytes, const ConvOptions& o = {}, bool with_aux = false,
@@ -50,7 +50,7 @@ std::vector<uint8_t> script(std::string_view s) {
     return b.bytes;
 }
 
-ConvOptions options(std::vector<std::string> args, ConvStatus expect = ConvStatus::ok) {
+ConvOptions options(std::vector<std::string> args, Exit expect = Exit::ok) {
     args.insert(args.begin(), "vornconv");
     std::vector<char*> argv;
     for (std::string& a : args) argv.push_back(a.data());
@@ -404,9 +404,9 @@ TEST(VornconvCommandLine, LaterOptionsOverride) {
     EXPECT_EQ(o.adrift, 86.4);
     EXPECT_FALSE(o.check_for_gps_moved);
     EXPECT_EQ(o.minimum_gps_counts, 12);
-    options({"-o", "5"}, ConvStatus::usage);
-    options({"-x"}, ConvStatus::usage);
-    options({"-f", "/nonexistent-dir/aux.txt", "-q"}, ConvStatus::aux_file);
+    options({"-o", "5"}, Exit::usage);
+    options({"-x"}, Exit::usage);
+    options({"-f", "/nonexistent-dir/aux.txt", "-q"}, Exit::aux_file);
 }
 
 // ---- the converter ----------------------------------------------------------
@@ -420,7 +420,7 @@ TEST(VornconvConverter, EveryCutShortBlockEndsWithOneWarning) {
     for (const char* tail : {"bytes 80 01 02", "bytes 90", "gps cut=10", "gps cut=76", "gps cut=77", "gps cut=78",
                              "bytes c0", "bytes c0 00", "bytes d1", "bytes d1 26 01 02", "bytes d1 4f 41 42"}) {
         const Result r = convert(script(base + tail + "\n"));
-        EXPECT_EQ(r.status, ConvStatus::ok) << tail;
+        EXPECT_EQ(r.status, Exit::ok) << tail;
         const std::string warning = "Warning: Vorn T1 data acquisition stopped abruptly\n";
         const std::size_t at = r.err.find(warning);
         ASSERT_NE(at, std::string::npos) << tail << "\n" << r.err;
@@ -429,7 +429,7 @@ TEST(VornconvConverter, EveryCutShortBlockEndsWithOneWarning) {
     }
     // A GPS string followed by something other than a time shift is an error.
     const Result bad = convert(script(base + "gps tsb=80\n"));
-    EXPECT_EQ(bad.status, ConvStatus::no_time_shift);
+    EXPECT_EQ(bad.status, Exit::no_time_shift);
     EXPECT_NE(bad.err.find("vornconv ERROR: no t shift after GPS string, data stream not valid\n"), std::string::npos);
 }
 
@@ -445,13 +445,13 @@ TEST(VornconvConverter, BlockProblemPositionAndCount) {
 
 TEST(VornconvConverter, BufferLimitEndsTheRun) {
     const Result r = convert(script(std::string(kHead) + "samples 10\n"), {}, false, 8);
-    EXPECT_EQ(r.status, ConvStatus::fatal);
+    EXPECT_EQ(r.status, Exit::fatal);
     EXPECT_NE(r.err.find("vornconv ERROR: max number of sample w/o GPS exceeds 8, increase MXSMP in vorn and recompile\n"),
               std::string::npos);
     EXPECT_EQ(vorn::testing::split_lines(r.out).back(), "-1 0 0 0");
     // A flush in time keeps the run going.
     const Result ok = convert(script(std::string(kHead) + "seconds 4 spr=3\n"), options({"-c"}), false, 8);
-    EXPECT_EQ(ok.status, ConvStatus::ok) << ok.err;
+    EXPECT_EQ(ok.status, Exit::ok) << ok.err;
 }
 
 TEST(VornconvConverter, GpsBlockWithoutItsOwnTaggedSample) {
@@ -490,4 +490,16 @@ TEST(VornconvConverter, RandomStreamsEndWithADefinedStatus) {
         const int st = static_cast<int>(r.status);
         EXPECT_TRUE(st == 0 || st == 100 || st == 127 || st == 200) << i << " " << st;
     }
+}
+
+TEST(AuxUnits, NamesByCode) {
+    using vornconv::aux_unit;
+    EXPECT_EQ(aux_unit(1), "cnts");
+    EXPECT_EQ(aux_unit(30), "Mhz");
+    EXPECT_EQ(aux_unit(40), "T");
+    EXPECT_EQ(aux_unit(14), "m\xC2\xB0" "C");
+    EXPECT_EQ(aux_unit(16), "\xC2\xB0");
+    EXPECT_EQ(aux_unit(35), "0/00 rel. F");
+    EXPECT_EQ(aux_unit(0), "");
+    EXPECT_EQ(aux_unit(41), "");
 }

@@ -77,7 +77,7 @@ Stream standard_stream(int ch = 1, int rate = 100) {
 }
 
 struct Result {
-    Status status;
+    Exit status;
     std::string out;
     std::string err;
 };
@@ -502,15 +502,15 @@ TEST(Options, BadOptionsGetTheirMessagesThenTheUsage) {
 
 TEST(Converter, NoHeaderAndUnsupportedHeaders) {
     Result r = convert("");
-    EXPECT_EQ(r.status, Status::fatal);
+    EXPECT_EQ(r.status, Exit::fatal);
     EXPECT_EQ(r.err, "vcc ERROR: no header/data in stream\n");
     r = convert("CH_NUM=1;S_RATE=100;\x90\xA0\xC0");  // no 0x80: the header never ends
-    EXPECT_EQ(r.status, Status::fatal);
+    EXPECT_EQ(r.status, Exit::fatal);
     EXPECT_EQ(r.err, "vcc ERROR: no header/data in stream\n");
     for (const char* h : {"CH_NUM=4;S_RATE=100;", "CH_NUM=0;S_RATE=100;", "CH_NUM=1;S_RATE=0;", "CH_NUM=1;",
                           "CH_NUM=2;S_RATE=-5;"}) {
         r = convert(std::string(h) + "\x80");
-        EXPECT_EQ(r.status, Status::fatal) << h;
+        EXPECT_EQ(r.status, Exit::fatal) << h;
         EXPECT_EQ(r.out, "") << h;
         EXPECT_NE(r.err.find("\nvcc ERROR: unsupported header: CH_NUM "), std::string::npos) << h;
     }
@@ -520,19 +520,19 @@ TEST(Converter, BufferLimitStopsTheRun) {
     Stream s = standard_stream();
     for (int k = 0; k < 30; ++k) s.sample();
     Result r = convert(s.bytes, {}, 10);
-    EXPECT_EQ(r.status, Status::fatal);
+    EXPECT_EQ(r.status, Exit::fatal);
     EXPECT_EQ(vorn::testing::split_lines(r.err).back(), "max number of sample w/o GPS exceeds 10");
     EXPECT_EQ(vorn::testing::split_lines(r.out).size(), 1u);  // the header line only
     // Nine samples fit; with a flush in between the count starts again.
     Stream t = standard_stream();
     for (int k = 0; k < 8; ++k) t.sample();
-    EXPECT_EQ(convert(t.bytes, {}, 10).status, Status::ok);
+    EXPECT_EQ(convert(t.bytes, {}, 10).status, Exit::ok);
     Options x1;
     x1.minimum_gps_counts = 1;
     Stream u = standard_stream();
     u.seconds(100, 6, 2);  // 7 buffered before the first valid tag, 2 after each
     Result ru = convert(u.bytes, x1, 10);
-    EXPECT_EQ(ru.status, Status::ok);
+    EXPECT_EQ(ru.status, Exit::ok);
     EXPECT_EQ(timed_lines(ru.out).size(), 4u);
 }
 
@@ -546,7 +546,7 @@ void* twice(void* p, std::size_t bytes) {
 TEST(Converter, AllocationFailureEndsWithStatus200) {
     Stream s = standard_stream(2);
     Result r = convert(s.bytes, {}, 0, never);
-    EXPECT_EQ(r.status, Status::fatal);
+    EXPECT_EQ(r.status, Exit::fatal);
     EXPECT_EQ(vorn::testing::split_lines(r.err).back(), "vcc malloc failed");
     EXPECT_EQ(vorn::testing::split_lines(r.out).size(), 1u);
     // The buffer doubles from its first capacity: the third growth fails.
@@ -554,7 +554,7 @@ TEST(Converter, AllocationFailureEndsWithStatus200) {
     Stream t = standard_stream(2);
     for (int64_t k = 0; k < SampleBuffer::kFirstCapacity * 4 + 5; ++k) t.sample();
     r = convert(t.bytes, {}, 0, twice);
-    EXPECT_EQ(r.status, Status::fatal);
+    EXPECT_EQ(r.status, Exit::fatal);
     EXPECT_EQ(vorn::testing::split_lines(r.err).back(), "vcc malloc failed");
 }
 
@@ -566,7 +566,7 @@ TEST(Converter, BufferGrowsAndKeepsValues) {
     Options o;
     o.minimum_gps_counts = 1;
     Result r = convert(s.bytes, o);
-    ASSERT_EQ(r.status, Status::ok);
+    ASSERT_EQ(r.status, Exit::ok);
     std::vector<std::string> l = vorn::testing::split_lines(r.out);
     ASSERT_EQ(static_cast<int64_t>(l.size()), 1 + s.n);  // the header line, then every sample
     for (int64_t n = 0; n < s.n; ++n) {
@@ -589,7 +589,7 @@ TEST(Converter, TruncatedStreamsEndNormallyWithAPrefixOfTheTimedLines) {
     const std::size_t header_end = s.bytes.find('\x80');
     for (std::size_t len = header_end + 1; len <= s.bytes.size(); ++len) {
         Result r = convert(s.bytes.substr(0, len), o);
-        ASSERT_EQ(r.status, Status::ok) << len;
+        ASSERT_EQ(r.status, Exit::ok) << len;
         std::vector<std::string> t = timed_lines(r.out);
         ASSERT_LE(t.size(), full.size());
         for (std::size_t i = 0; i < t.size(); ++i) ASSERT_EQ(t[i], full[i]) << len;
@@ -696,9 +696,9 @@ TEST(Converter, RandomAndMutatedStreamsNeverBreakTheRun) {
         o.obh_mode = rng() % 2;
         o.gps_utc_valid = rng() % 3 == 0;
         Result r = convert(b, o, 5000);
-        ASSERT_TRUE(r.status == Status::ok || r.status == Status::fatal || r.status == Status::no_time_shift)
-            << round << " " << status_name(r.status);
-        if (r.status == Status::no_time_shift) {
+        ASSERT_TRUE(r.status == Exit::ok || r.status == Exit::fatal || r.status == Exit::no_time_shift)
+            << round << " " << exit_name(r.status);
+        if (r.status == Exit::no_time_shift) {
             EXPECT_EQ(vorn::testing::split_lines(r.err).back(), "no t shift after GPS string");
         }
     }
