@@ -76,11 +76,11 @@ void write_head_line(Writer& out, const HeadValues& v) {
     }
 }
 
-HeadStatus run_vornhead(std::span<char* const> names, Writer& out, Writer& diag) {
+Exit run_vornhead(std::span<char* const> names, Writer& out, Writer& diag) {
     if (names.empty()) {
         format_to(diag, "usage: %s FILE...\n", {program_name()});
         diag.flush();
-        return HeadStatus::usage;
+        return Exit::usage;
     }
     for (const char* name : names) {
         HeadValues v;
@@ -100,7 +100,7 @@ HeadStatus run_vornhead(std::span<char* const> names, Writer& out, Writer& diag)
         if (fd >= 0) ::close(fd);
         write_head_line(out, v);
     }
-    return HeadStatus::ok;
+    return Exit::ok;
 }
 
 }  // namespace vorn::filetools

@@ -27,11 +27,6 @@
 
 namespace vorn::filetools {
 
-enum class HeadStatus : int {
-    ok = static_cast<int>(ExitStatus::ok),        // also when some files are other or unreadable
-    usage = static_cast<int>(ExitStatus::usage),  // no file named
-};
-
 enum class HeadKind { recorder, other, unreadable };
 
 struct HeadValues {
@@ -52,6 +47,8 @@ std::string escaped_word(std::string_view text);
 void write_head_line(Writer& out, const HeadValues& v);
 
 // The whole program over the named files.
-HeadStatus run_vornhead(std::span<char* const> names, Writer& out, Writer& diag);
+// Exit::ok also when some files are other or unreadable; Exit::usage when
+// no file is named.
+Exit run_vornhead(std::span<char* const> names, Writer& out, Writer& diag);
 
 }  // namespace vorn::filetools

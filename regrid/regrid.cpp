@@ -325,9 +325,9 @@ Exit run_regrid(LineReader& in, Writer& out, Writer& err, const RegridOptions& o
         if (lines > 0 && t > last_t && (t - last_t) / hx > kMaxGapSteps) {
             grid.finish(out);
             write_error_line(out, h.CH_NUM);
-            report(err, "%s ERROR: sample line %ld lies %ld s after the line before it\n",
-                   {program_name(), in.line_number(), (t - last_t) / 1000000});
-            return RegridExit::no_useful_data;
+            message(err, "%s ERROR: sample line %ld lies %ld s after the line before it\n",
+                    {program_name(), in.line_number(), (t - last_t) / 1000000});
+            return Exit::no_useful_data;
         }
         last_t = t;
         if (lines < kFillLines) {

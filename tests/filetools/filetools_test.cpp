@@ -371,11 +371,11 @@ TEST_F(TempFiles, HeadListsEveryFileInOrder) {
     for (std::string& s : list) argv.push_back(s.data());
     std::string out_text, diag_text;
     Writer out(&out_text), diag(&diag_text);
-    EXPECT_EQ(run_vornhead(argv, out, diag), HeadStatus::ok);
+    EXPECT_EQ(run_vornhead(argv, out, diag), Exit::ok);
     out.flush();
     diag.flush();
     EXPECT_EQ(out_text, "recorder 2 3 200 X1\nother\nunreadable\nunreadable\n");
     std::string p(program_name());
     EXPECT_EQ(diag_text, p + " ERROR: opening input file: " + missing + "\n" + p + " ERROR: not a regular file: " + dir_ + "\n");
-    EXPECT_EQ(run_vornhead({}, out, diag), HeadStatus::usage);
+    EXPECT_EQ(run_vornhead({}, out, diag), Exit::usage);
 }
