@@ -8,6 +8,8 @@ command -v g++ >/dev/null 2>&1 || need+=(g++)
 command -v make >/dev/null 2>&1 || need+=(make)
 [ -f /usr/include/gtest/gtest.h ] || need+=(libgtest-dev)
 command -v parallel >/dev/null 2>&1 || need+=(parallel)
+command -v slurmctld >/dev/null 2>&1 || need+=(slurm-wlm)
+command -v munged >/dev/null 2>&1 || need+=(munge)
 if [ ${#need[@]} -gt 0 ]; then
   echo "installing: ${need[*]}"
   SUDO=
