@@ -29,5 +29,5 @@ check vornseq
 check vornjoin
 check vornsim s c r d t f p j u U g G O a x X z V n T N D A F k o
 check vornchain s
-check vornbatch j S f
+check vornbatch j S f R B W
 exit $fail
