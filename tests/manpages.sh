@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Checks that each program has a manual page and that every option letter of
-# the program is described in it (as \-x or -x).
+# Checks that each program has a manual page, that every option letter of
+# the program is described in it (as \-x or -x), and that every page renders
+# without a warning from groff.
 set -u
 man=$1
 fail=0
@@ -27,7 +28,16 @@ check axisturn r
 check stampfill
 check vornseq
 check vornjoin
+check vornhead
 check vornsim s c r d t f p j u U g G O a x X z V n T N D A F k o
 check vornchain s
 check vornbatch j S f R B W
+for page in "$man"/*.1; do
+  warnings=$(groff -man -ww -z "$page" 2>&1)
+  if [ -n "$warnings" ]; then
+    echo "$page: groff warns:"
+    echo "$warnings"
+    fail=1
+  fi
+done
 exit $fail

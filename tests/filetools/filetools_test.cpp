@@ -13,6 +13,7 @@
 #include "io.hpp"
 #include "program.hpp"
 #include "recorder.hpp"
+#include "vornhead.hpp"
 #include "vornjoin.hpp"
 #include "vornseq.hpp"
 
@@ -303,4 +304,78 @@ TEST_F(TempFiles, SequenceNumberStaysPrintedWhenTheFileDoesNotClose) {
     EXPECT_EQ(print_sequence_number(a.c_str(), ok, diag), SeqStatus::ok);
     ok.flush();
     EXPECT_EQ(ok_text, "42\n");
+}
+
+// ---- vornhead ---------------------------------------------------------------
+
+HeadValues head(const std::string& file) {
+    ByteReader in(reinterpret_cast<const uint8_t*>(file.data()), file.size());
+    return read_head(in);
+}
+
+std::string head_line(const HeadValues& v) {
+    std::string text;
+    Writer w(&text);
+    write_head_line(w, v);
+    w.flush();
+    return text;
+}
+
+TEST(Head, RecorderHeaderGivesTheValuesThatMustAgree) {
+    HeadValues v = head("DEV_NO=V042;CH_NUM=3;S_RATE=100;DAT_NO=0007;" + bytes({0x80, 1, 2, 3, 4}));
+    EXPECT_EQ(v.kind, HeadKind::recorder);
+    EXPECT_EQ(v.dat_no, 7);
+    EXPECT_EQ(v.ch_num, 3);
+    EXPECT_EQ(v.s_rate, 100);
+    EXPECT_EQ(v.dev_no, "V042");
+    EXPECT_EQ(head_line(v), "recorder 7 3 100 V042\n");
+}
+
+TEST(Head, LastPairWinsAndMissingTagsKeepTheirInitialValues) {
+    // As the converters read it: the last CH_NUM counts; no DEV_NO gives ".",
+    // no S_RATE -1; fill bytes are skipped.
+    HeadValues v = head("CH_NUM=1;DAT_NO=3;" + bytes({0xF0}) + "CH_NUM=2;" + bytes({0xC0}));
+    EXPECT_EQ(head_line(v), "recorder 3 2 -1 .\n");
+    // The number is read as vornseq reads it (atoi): letters give 0.
+    EXPECT_EQ(head("DAT_NO=abc;" + bytes({0x80})).dat_no, 0);
+    EXPECT_EQ(head("DAT_NO=12x;" + bytes({0x80})).dat_no, 12);
+}
+
+TEST(Head, FilesWithoutAHeaderOrANumberAreOther) {
+    // A plain text file never ends its header; a UTF-8 one ends it at its first
+    // non-ASCII byte but names no DAT_NO; the tag in a value position does not count.
+    EXPECT_EQ(head("notes about the site\n").kind, HeadKind::other);
+    EXPECT_EQ(head("Stati\xc3\xb3n notes\n").kind, HeadKind::other);
+    EXPECT_EQ(head("X=DAT_NO;" + bytes({0x80})).kind, HeadKind::other);
+    EXPECT_EQ(head("").kind, HeadKind::other);
+    EXPECT_EQ(head_line(head("")), "other\n");
+    HeadValues u;
+    u.kind = HeadKind::unreadable;
+    EXPECT_EQ(head_line(u), "unreadable\n");
+}
+
+TEST(Head, DeviceNumberIsAlwaysOneWord) {
+    EXPECT_EQ(escaped_word("V042"), "V042");
+    EXPECT_EQ(escaped_word(std::string("a\tb\nc\\d\x7f") + '\0' + "\xc3\xa9"), "a\\x09b\\x0ac\\x5cd\\x7f\\x00\\xc3\\xa9");
+    // A space in the header reads as '_'; a byte with its top bit set that ends
+    // the header is part of the value.
+    EXPECT_EQ(head_line(head("DAT_NO=1;DEV_NO=A B" + bytes({0x81}))), "recorder 1 -1 -1 A_B\\x81\n");
+}
+
+TEST_F(TempFiles, HeadListsEveryFileInOrder) {
+    std::string a = make("a", "DAT_NO=2;CH_NUM=3;S_RATE=200;DEV_NO=X1;" + bytes({0x80}));
+    std::string b = make("b", "just text");
+    std::string missing = dir_ + "/missing";
+    std::vector<std::string> list = {a, b, missing, dir_};
+    std::vector<char*> argv;
+    for (std::string& s : list) argv.push_back(s.data());
+    std::string out_text, diag_text;
+    Writer out(&out_text), diag(&diag_text);
+    EXPECT_EQ(run_vornhead(argv, out, diag), HeadStatus::ok);
+    out.flush();
+    diag.flush();
+    EXPECT_EQ(out_text, "recorder 2 3 200 X1\nother\nunreadable\nunreadable\n");
+    std::string p(program_name());
+    EXPECT_EQ(diag_text, p + " ERROR: opening input file: " + missing + "\n" + p + " ERROR: not a regular file: " + dir_ + "\n");
+    EXPECT_EQ(run_vornhead({}, out, diag), HeadStatus::usage);
 }

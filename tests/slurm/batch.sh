@@ -21,7 +21,7 @@ scripts=$(cd "$here/../../scripts" && pwd)
 # shellcheck source=tests/slurm/cluster.sh
 source "$here/cluster.sh"
 
-work=$(mktemp -d)
+work=$(cd "$(mktemp -d)" && pwd -P)
 cleanup() {
   cluster_stop
   rm -rf "$work"
@@ -77,7 +77,12 @@ same_files() {
       joblog.txt) continue ;;
       */DONE) [ -f "out/$rel" ] || { echo "missing out/$rel"; ok=1; }; continue ;;
     esac
-    cmp -s "$f" "out/$rel" || { echo "differs: $rel"; ok=1; }
+    # The summary names its own folder.
+    if [[ $rel == */summary.txt ]]; then
+      cmp -s <(sed "s|^== $work/local/|== $work/out/|" "$f") "out/$rel" || { echo "differs: $rel"; ok=1; }
+    else
+      cmp -s "$f" "out/$rel" || { echo "differs: $rel"; ok=1; }
+    fi
   done < <(find local -type f -print0)
   # Besides those: only Slurm's task output and the array's own folder.
   while IFS= read -r -d '' f; do
@@ -160,7 +165,7 @@ cp "in/it's a b/"* "lin/a
 b/"
 vornbatch -R slurm lin lout >lf.out 2>lf.err
 st=$?
-check "a line feed in a name: refused" [ $st = 2 ] && [ "$(wc -l <lf.err)" = 1 ] && grep -q 'line feed' lf.err
+check "a line feed in a name: refused" [ $st = 1 ] && [ "$(wc -l <lf.err)" = 1 ] && grep -q 'line feed' lf.err
 check "a line feed in a name: nothing submitted" [ "$(jobs_known)" = "$before" ]
 
 # -W returns at once; a later run waits for the array and prints the table.
