@@ -7,8 +7,8 @@
 #   - an array task cancelled while it runs: stopped by the cluster, status
 #     1, and a rerun converts it;
 #   - SIGTERM to a waiting vornbatch cancels its array;
-#   - an unknown partition, and a name holding a line feed: one line, a
-#     non-zero status, nothing submitted;
+#   - an unknown partition, no controller, no sbatch, a name holding a line
+#     feed: one line, a non-zero status, nothing submitted;
 #   - -W returns while the task still runs, a later run prints the table.
 # A task is held at will by a vornjoin in front of the real one that waits
 # for a file while it joins a recording named "slow".
@@ -156,9 +156,19 @@ before=$(jobs_known)
 vornbatch -R slurm -B --partition=nosuch in nout >nosuch.out 2>nosuch.err
 st=$?
 check "an unknown partition: status 1" [ $st = 1 ]
-check "an unknown partition: one line naming it" [ "$(wc -l <nosuch.err)" = 1 ] && grep -q '^vornbatch: sbatch refused the job array: .*nosuch' nosuch.err
+check "an unknown partition: one line naming it" [ "$(wc -l <nosuch.err)" = 1 ] && grep -q '^vornbatch: sbatch failed, nothing submitted: .*nosuch' nosuch.err
 check "an unknown partition: nothing submitted" [ "$(jobs_known)" = "$before" ]
 check "an unknown partition: nothing left in OUTDIR" [ -z "$(ls -A nout)" ]
+sed 's/^SlurmctldPort=.*/SlurmctldPort=1/' "$SLURM_CONF" >dead.conf
+SLURM_CONF=$work/dead.conf vornbatch -R slurm in dout >dead.out 2>dead.err
+st=$?
+check "no controller: status 1, one line" [ $st = 1 ] && [ "$(wc -l <dead.err)" = 1 ] && grep -q 'Unable to contact' dead.err
+check "no controller: nothing left in OUTDIR" [ -z "$(ls -A dout)" ]
+mkdir nosbatch
+for f in /usr/bin/*; do [ "${f##*/}" = sbatch ] || ln -s "$f" nosbatch/; done
+PATH=$bindir:$scripts:$work/nosbatch vornbatch -R slurm in sout >nosb.out 2>nosb.err
+st=$?
+check "no sbatch: status 2, one line" [ $st = 2 ] && [ "$(wc -l <nosb.err)" = 1 ] && grep -q '^vornbatch: sbatch not found' nosb.err
 mkdir -p "lin/a
 b"
 cp "in/it's a b/"* "lin/a
@@ -170,12 +180,13 @@ check "a line feed in a name: nothing submitted" [ "$(jobs_known)" = "$before" ]
 
 # -W returns at once; a later run waits for the array and prints the table.
 rm -f hold/*
-vornbatch -R slurm -W cin wout >w.out 2>w.err
+vornbatch -R slurm -W -j 1 cin wout >w.out 2>w.err
 st=$?
 job=$(cat wout/.slurm/batch-1/jobid)
 check "-W: status 0" [ $st = 0 ]
 check "-W: names the job id" grep -q "job array $job" w.out
 check "-W: returns while the task runs" [ -n "$(squeue -h -j "$job" -o %i)" ]
+check "-j: tasks at once" grep -q ' ArrayTaskThrottle=1 ' <(scontrol -o show job "$job")
 await hold/started
 : >hold/release
 vornbatch -R slurm cin wout >w.table 2>w.err
@@ -185,7 +196,7 @@ check "-W: the later run: status 0" [ $st = 0 ]
 check "-W: the later run submits nothing new" [ ! -e wout/.slurm/batch-2 ]
 
 if [ $failures -gt 0 ]; then
-  for f in slurm.err cancel.table cancel.err rerun.table nosuch.err lf.err w.out w.table w.err; do
+  for f in slurm.err cancel.table cancel.err rerun.table nosuch.err dead.err nosb.err lf.err w.out w.table w.err; do
     echo "--- $f"
     cat "$f"
   done
