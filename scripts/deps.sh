@@ -8,6 +8,13 @@ command -v g++ >/dev/null 2>&1 || need+=(g++)
 command -v make >/dev/null 2>&1 || need+=(make)
 [ -f /usr/include/gtest/gtest.h ] || need+=(libgtest-dev)
 command -v parallel >/dev/null 2>&1 || need+=(parallel)
+# The chain scripts: progress, their ssh-mode test, lint, man-page check.
+command -v pv >/dev/null 2>&1 || need+=(pv)
+[ -x /usr/sbin/sshd ] || need+=(openssh-server)
+command -v ssh >/dev/null 2>&1 || need+=(openssh-client)
+command -v shellcheck >/dev/null 2>&1 || need+=(shellcheck)
+command -v groff >/dev/null 2>&1 || need+=(groff-base)
+command -v script >/dev/null 2>&1 || need+=(bsdutils)
 command -v slurmctld >/dev/null 2>&1 || need+=(slurm-wlm)
 command -v munged >/dev/null 2>&1 || need+=(munge)
 if [ ${#need[@]} -gt 0 ]; then

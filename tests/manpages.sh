@@ -30,8 +30,8 @@ check vornseq
 check vornjoin
 check vornhead
 check vornsim s c r d t f p j u U g G O a x X z V n T N D A F k o
-check vornchain s
-check vornbatch j S f R B W
+check vornchain s q k A
+check vornbatch j S f k q A R B W
 for page in "$man"/*.1; do
   warnings=$(groff -man -ww -z "$page" 2>&1)
   if [ -n "$warnings" ]; then

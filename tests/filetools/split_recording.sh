@@ -23,7 +23,7 @@ vornsim "${opts[@]}" > whole.vrn || { echo "vornsim failed"; exit 1; }
 
 # Order the files by their numbers (listed here in reverse on purpose).
 : > order.txt
-for f in $(ls rec/*.vrn | sort -r); do
+for f in $(printf '%s\n' rec/*.vrn | sort -r); do
   n=$(vornseq "$f") || { echo "vornseq $f failed"; exit 1; }
   echo "$n $f" >> order.txt
 done

@@ -18,7 +18,7 @@ set -u
 bindir=$(cd "$1" && pwd)
 here=$(cd "$(dirname "$0")" && pwd)
 scripts=$(cd "$here/../../scripts" && pwd)
-# shellcheck source=tests/slurm/cluster.sh
+# shellcheck source-path=SCRIPTDIR source=cluster.sh
 source "$here/cluster.sh"
 
 work=$(cd "$(mktemp -d)" && pwd -P)

@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# Every shell script of the source tree (every file whose first line starts
+# it with bash or sh, outside build folders) is clean under shellcheck.
+#
+#   bash tests/chain/shellcheck.sh SOURCEDIR
+set -u
+src=$(cd "$1" && pwd)
+command -v shellcheck >/dev/null 2>&1 || { echo "skipped: shellcheck is missing (apt-get install shellcheck)"; exit 77; }
+scripts=()
+while IFS= read -r -d '' f; do
+  IFS= read -r first <"$f" 2>/dev/null || continue
+  [[ $first =~ ^#!.*[/\ ](ba)?sh([[:space:]]|$) ]] && scripts+=("$f")
+done < <(find "$src" \( -name .git -o -name 'build*' -o -name demo-out \) -prune -o -type f -print0 | sort -z)
+[ ${#scripts[@]} -gt 0 ] || { echo "no scripts found under $src"; exit 1; }
+printf 'checking %s\n' "${scripts[@]#"$src"/}"
+shellcheck -x "${scripts[@]}"
