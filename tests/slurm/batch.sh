@@ -9,7 +9,8 @@
 #   - SIGTERM to a waiting vornbatch cancels its array;
 #   - an unknown partition, no controller, no sbatch, a name holding a line
 #     feed: one line, a non-zero status, nothing submitted;
-#   - -W returns while the task still runs, a later run prints the table.
+#   - -W returns while the task still runs, a later run prints the table;
+#   - progress on a terminal (script), none with -q.
 # A task is held at will by a vornjoin in front of the real one that waits
 # for a file while it joins a recording named "slow".
 #
@@ -194,6 +195,15 @@ st=$?
 check "-W: the later run prints the table" [ "$(grep -c -E '^(fast|slow)  *(ok|done) ' w.table)" = 2 ]
 check "-W: the later run: status 0" [ $st = 0 ]
 check "-W: the later run submits nothing new" [ ! -e wout/.slurm/batch-2 ]
+
+# Progress on a terminal only, and not with -q.
+if command -v script >/dev/null; then
+  script -qec "vornbatch -R slurm -f cin pout" /dev/null >tty.out 2>&1
+  check "a terminal shows the recordings done, running and waiting" grep -q -E 'recordings: [0-2] done, [0-2] running, [0-2] waiting' tty.out
+  check "... and then the table" grep -q '^slow  *ok' tty.out
+  script -qec "vornbatch -q -R slurm -f cin pout" /dev/null >tty.out 2>&1
+  check "-q: no progress" eval '! grep -q "recordings:" tty.out'
+fi
 
 if [ $failures -gt 0 ]; then
   for f in slurm.err cancel.table cancel.err rerun.table nosuch.err dead.err nosb.err lf.err w.out w.table w.err; do
