@@ -149,8 +149,16 @@ st=$?
 job=$(cat tout/.slurm/batch-1/jobid)
 check "SIGTERM: status 143" [ $st = 143 ]
 check "SIGTERM: says the array is cancelled" grep -qx "vornbatch: interrupted: job array $job cancelled (scancel)" term.err
-sleep 1
-check "SIGTERM: nothing left in the queue" [ -z "$(squeue -h -j "$job" -o %i 2>/dev/null)" ]
+# scancel asks; the tasks take a moment to end.
+queue_empty() {
+  local i
+  for ((i = 0; i < 75; i++)); do
+    [ -z "$(squeue -h -j "$1" -o %i 2>/dev/null)" ] && return 0
+    sleep 0.2
+  done
+  return 1
+}
+check "SIGTERM: nothing left in the queue" queue_empty "$job"
 
 # Refused before anything runs.
 before=$(jobs_known)
