@@ -197,6 +197,19 @@ check "-W: names the job id" grep -q "job array $job" w.out
 check "-W: returns while the task runs" [ -n "$(squeue -h -j "$job" -o %i)" ]
 check "-j: tasks at once" grep -q ' ArrayTaskThrottle=1 ' <(scontrol -o show job "$job")
 await hold/started
+# Interrupting a run that waits for an earlier array leaves that array.
+vornbatch -R slurm cin wout >/dev/null 2>wterm.err &
+pid=$!
+for ((i = 0; i < 100; i++)); do
+  grep -q 'waiting for it' wterm.err && break
+  sleep 0.1
+done
+kill -TERM $pid
+wait $pid
+st=$?
+check "SIGTERM while waiting for an earlier array: status 143" [ $st = 143 ]
+check "... which goes on" grep -qx "vornbatch: interrupted: job array $job of an earlier run goes on" wterm.err
+check "... still in the queue" [ -n "$(squeue -h -j "$job" -o %i)" ]
 : >hold/release
 vornbatch -R slurm cin wout >w.table 2>w.err
 st=$?
@@ -214,7 +227,7 @@ if command -v script >/dev/null; then
 fi
 
 if [ $failures -gt 0 ]; then
-  for f in slurm.err cancel.table cancel.err rerun.table nosuch.err dead.err nosb.err lf.err w.out w.table w.err; do
+  for f in slurm.err cancel.table cancel.err rerun.table nosuch.err dead.err nosb.err lf.err w.out wterm.err w.table w.err; do
     echo "--- $f"
     cat "$f"
   done
