@@ -11,34 +11,6 @@
 
 namespace vorn::axisturn {
 
-namespace {
-template <int Channels>
-[[gnu::always_inline]] inline bool parse_plain_grid_line(std::string_view line, GridLine& g) {
-    PlainFields p;
-    if (!read_plain_fields<2 + Channels>(line, p)) return false;
-    bool ok = plain_field(p, 0, g.ts2) & plain_field(p, 1, g.tmks2);
-    for (int c = 0; c < Channels; ++c) ok &= plain_field(p, 2 + c, g.ampx[c]);
-    return ok;
-}
-}  // namespace
-
-VORN_HOT_CLONES
-bool parse_grid_line(std::string_view line, int channels, GridLine& g, std::size_t readable_after) {
-    if (line.size() + readable_after >= kPlainSpan) {
-        switch (channels) {
-        case 1: if (parse_plain_grid_line<1>(line, g)) return true; break;
-        case 2: if (parse_plain_grid_line<2>(line, g)) return true; break;
-        case 3: if (parse_plain_grid_line<3>(line, g)) return true; break;
-        default: break;
-        }
-    }
-    FieldCursor f(line);
-    if (!f.integer(g.ts2) || !f.integer(g.tmks2)) return false;
-    for (int c = 0; c < channels; ++c)
-        if (!f.integer(g.ampx[c])) return false;
-    return true;
-}
-
 void write_grid_line(Writer& out, const GridLine& g, int channels, NumberText& seconds) {
     // Built in place: 20 + 11 characters of time, 11 per value, spaces, and
     // scratch behind the last number.

@@ -9,6 +9,7 @@
 #include "decimal.hpp"
 #include "io.hpp"
 #include "program.hpp"
+#include "textlines.hpp"
 
 namespace vorn::axisturn {
 
@@ -20,17 +21,10 @@ enum class AxisturnExit : int {
     write_failed = static_cast<int>(ExitStatus::fatal),
 };
 
-// A grid line as this stage reads it: whole seconds, microseconds, one value
-// per channel.
-struct GridLine {
-    int64_t ts2 = 0;
-    int32_t tmks2 = 0;
-    int32_t ampx[3] = {0, 0, 0};
-};
-
-// Parses the first 2 + channels whitespace-separated fields of line as whole
-// decimal integers that fit their fields; later fields are ignored.
-bool parse_grid_line(std::string_view line, int channels, GridLine& g, std::size_t readable_after = 0);
+// The grid line and its parser are shared with the other readers of the
+// grid (common/textlines).
+using vorn::GridLine;
+using vorn::parse_grid_line;
 
 // "%ld %ld " seconds and microseconds, "%d " per value, line feed.
 // seconds keeps the text of the last whole second between lines.

@@ -78,6 +78,19 @@ template <int Ch>
 }
 bool parse_sample_line(std::string_view line, int ch, SampleLine& s, std::size_t readable_after = 0);
 
+// A grid line as regrid and axisturn write it: whole seconds, microseconds,
+// one value per channel.
+struct GridLine {
+    int64_t ts2 = 0;
+    int32_t tmks2 = 0;
+    int32_t ampx[3] = {0, 0, 0};
+};
+
+// Parses the first 2 + channels whitespace-separated fields of line as whole
+// decimal integers that fit their fields; later fields are ignored.
+// readable_after as for parse_sample_line.
+bool parse_grid_line(std::string_view line, int channels, GridLine& g, std::size_t readable_after = 0);
+
 // True when CH_NUM is 1..3 and S_RATE is positive (and at most max_rate).
 bool header_supported(const HeaderValues& h, int64_t max_rate = INT32_MAX);
 // The messages every reader of the text record stream shares, on err

@@ -31,6 +31,25 @@ double extrapolate(int64_t n, int64_t na, double ta, int32_t rate) {
     return ta + sample_distance(n, na) / static_cast<double>(rate);
 }
 
+std::ptrdiff_t rate_tag(std::span<const GoodTag> before, const GoodTag& b, int32_t rate) {
+    const std::size_t first = before.size() > kRateTags ? before.size() - kRateTags : 0;
+    const int64_t shortest = 10 * static_cast<int64_t>(rate);
+    const int64_t longest = 60 * static_cast<int64_t>(rate);
+    std::ptrdiff_t best = -1;
+    for (std::size_t i = first; i < before.size(); ++i) {
+        int64_t d;
+        if (__builtin_sub_overflow(b.n, before[i].n, &d) || d < shortest || d > longest) continue;
+        // Strictly smaller: of equal sample numbers the earliest stays.
+        if (best < 0 || before[i].n < before[static_cast<std::size_t>(best)].n) best = static_cast<std::ptrdiff_t>(i);
+    }
+    return best;
+}
+
+double tail_time(int64_t n, const GoodTag& b, const GoodTag* a, int32_t rate) {
+    if (a == nullptr) return extrapolate(n, b.n, b.t, rate);
+    return b.t + (sample_distance(n, b.n) * (b.t - a->t)) / sample_distance(b.n, a->n);
+}
+
 SplitTime split_seconds(double t) {
     // 2^63: the first double beyond the 64-bit range.
     constexpr double kLimit = 9223372036854775808.0;
@@ -56,54 +75,69 @@ void Filler::write_line(Writer& out, int64_t n, const int32_t* values, int64_t s
     out.advance(p);
 }
 
-void Filler::write_waiting(Writer& out, bool until_tag, int64_t nb, double tb) {
-    const std::size_t count = nums_.size();
-    for (std::size_t i = 0; i < count; ++i) {
-        const int64_t n = nums_[i];
-        double t;
-        if (until_tag && has_tag_)
-            t = interpolate(n, na_, ta_, nb, tb, rate_);
-        else if (until_tag)
-            t = extrapolate(n, nb, tb, rate_);  // before the first good tag
-        else
-            t = extrapolate(n, na_, ta_, rate_);  // after the last good tag
-        const SplitTime st = split_seconds(t);
-        write_line(out, n, vals_.data() + i * static_cast<std::size_t>(channels_), st.sec, st.usec);
-    }
-    nums_.clear();
-    vals_.clear();
+template <class TimeOf>
+bool Filler::write_waiting(Writer& out, TimeOf time_of) {
+    const bool read = waiting_.for_each([&](int64_t n, const int32_t* values) {
+        const SplitTime st = split_seconds(time_of(n));
+        write_line(out, n, values, st.sec, st.usec);
+    });
+    waiting_.clear();
+    if (!read) error_ = waiting_.error();
+    return read;
 }
 
-bool Filler::add(const SampleLine& s, Writer& out) {
-    if (s.sec > 0) {
-        const double tb = tag_time(s.sec, s.usec);
-        write_waiting(out, true, s.n, tb);
-        write_line(out, s.n, s.v, s.sec, s.usec);
-        has_tag_ = true;
-        na_ = s.n;
-        ta_ = tb;
-        return true;
+bool Filler::add_tag(const SampleLine& s, Writer& out) {
+    const GoodTag b{s.n, tag_time(s.sec, s.usec)};
+    bool kept = true;
+    if (waiting_.size() > 0) {
+        if (has_tag()) {
+            const GoodTag a = last_tag();
+            kept = write_waiting(out, [&](int64_t n) { return interpolate(n, a.n, a.t, b.n, b.t, rate_); });
+        } else {
+            // before the first good tag
+            kept = write_waiting(out, [&](int64_t n) { return extrapolate(n, b.n, b.t, rate_); });
+        }
     }
-    if (waiting() >= limit_) return false;
-    if (nums_.size() == nums_.capacity()) {
-        // Grow with the data, never beyond the limit.
-        const std::size_t cap =
-            static_cast<std::size_t>(std::min<int64_t>(limit_, std::max<int64_t>(4096, 2 * waiting())));
-        nums_.reserve(cap);
-        vals_.reserve(cap * static_cast<std::size_t>(channels_));
-    }
-    nums_.push_back(s.n);
-    for (int c = 0; c < channels_; ++c) vals_.push_back(s.v[c]);
+    // Lines lost to an unreadable file: the stream stops before the tag.
+    if (!kept) return false;
+    write_line(out, s.n, s.v, s.sec, s.usec);
+    tags_[tag_count_ % tags_.size()] = b;
+    ++tag_count_;
     return true;
 }
 
-void Filler::flush_waiting(Writer& out) {
-    if (!has_tag_) {
-        nums_.clear();
-        vals_.clear();
-        return;
+bool Filler::flush_waiting(Writer& out) {
+    if (!has_tag()) {
+        waiting_.clear();
+        return true;
     }
-    write_waiting(out, false, 0, 0.0);
+    if (waiting_.size() == 0) return true;
+    // The good tags before the last one, in input order.
+    std::array<GoodTag, kRateTags> before;
+    const uint64_t count = std::min<uint64_t>(tag_count_ - 1, kRateTags);
+    for (uint64_t i = 0; i < count; ++i) before[i] = tags_[(tag_count_ - 1 - count + i) % tags_.size()];
+    const GoodTag b = last_tag();
+    const std::ptrdiff_t k = rate_tag(std::span<const GoodTag>(before.data(), count), b, rate_);
+    const GoodTag* a = k < 0 ? nullptr : &before[static_cast<std::size_t>(k)];
+    return write_waiting(out, [&](int64_t n) { return tail_time(n, b, a, rate_); });
+}
+
+SpillSettings spill_settings(const char* lines, const char* tmpdir, Writer& err) {
+    SpillSettings s;
+    if (tmpdir != nullptr && *tmpdir != '\0') s.dir = tmpdir;
+    if (lines != nullptr) {
+        const std::string_view text(lines);
+        int64_t v = 0;
+        const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
+        if (ec == std::errc() && end == text.data() + text.size() && v >= 1) {
+            s.lines = v;
+        } else {
+            format_to(err, "Warning: STAMPFILL_SPILL_LINES=%s is not a whole number of at least 1; %ld used\n",
+                      {text, s.lines});
+            err.flush();
+        }
+    }
+    return s;
 }
 
 // ---- The run --------------------------------------------------------------
@@ -120,6 +154,16 @@ StampfillExit no_useful_data(const HeaderValues& h, Writer& out, Writer& err) {
     return StampfillExit::no_useful_data;
 }
 
+// The waiting lines cannot be kept: those still kept are written timed from
+// the last good tag, then the error line ends the stream.
+StampfillExit cannot_keep(Filler& filler, const HeaderValues& h, Writer& out, Writer& err) {
+    std::string reason = filler.error();
+    filler.flush_waiting(out);
+    write_error_line(out, h.CH_NUM);
+    report(err, "%s ERROR: cannot keep waiting lines: %s\n", {program_name(), std::string_view(reason)});
+    return StampfillExit::fatal;
+}
+
 StampfillExit unsupported(const HeaderValues& h, Writer& err) {
     report_unsupported_header(err, program_name(), h);
     return StampfillExit::no_useful_data;
@@ -127,7 +171,7 @@ StampfillExit unsupported(const HeaderValues& h, Writer& err) {
 
 }  // namespace
 
-StampfillExit run_stampfill(LineReader& in, Writer& out, Writer& err, int64_t limit) {
+StampfillExit run_stampfill(LineReader& in, Writer& out, Writer& err, const SpillSettings& spill) {
     HeaderValues h;
     std::string_view line;
     if (in.next(line)) read_header_line(line, h);
@@ -135,7 +179,7 @@ StampfillExit run_stampfill(LineReader& in, Writer& out, Writer& err, int64_t li
 
     const bool supported = header_supported(h);
     const int ch = supported ? h.CH_NUM : 0;
-    Filler filler(ch, h.S_RATE, limit);
+    Filler filler(ch, h.S_RATE, spill);
     SampleLine s;
     while (in.next(line)) {
         if (!supported) return unsupported(h, err);
@@ -145,21 +189,16 @@ StampfillExit run_stampfill(LineReader& in, Writer& out, Writer& err, int64_t li
         }
         if (s.n == -1) {
             // The lines after the last good tag are not lost.
-            filler.flush_waiting(out);
+            if (!filler.flush_waiting(out)) return cannot_keep(filler, h, out, err);
             return no_useful_data(h, out, err);
         }
-        if (!filler.add(s, out)) {
-            filler.flush_waiting(out);
-            write_error_line(out, h.CH_NUM);
-            report(err, "%s ERROR: more than %ld sample lines without a good time tag\n", {program_name(), limit});
-            return StampfillExit::fatal;
-        }
+        if (!filler.add(s, out)) return cannot_keep(filler, h, out, err);
     }
     if (!filler.has_tag()) {
         if (!supported) return unsupported(h, err);
         return no_useful_data(h, out, err);
     }
-    filler.flush_waiting(out);
+    if (!filler.flush_waiting(out)) return cannot_keep(filler, h, out, err);
     return StampfillExit::ok;
 }
 

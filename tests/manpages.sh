@@ -32,6 +32,8 @@ check vornhead
 check vornsim s c r d t f p j u U g G O a x X z V n T N D A F k o
 check vornchain s q k A
 check vornbatch j S f k q A R B W
+check grid2mseed n s l c r e o A
+check timereport e r p i
 for page in "$man"/*.1; do
   warnings=$(groff -man -ww -z "$page" 2>&1)
   if [ -n "$warnings" ]; then

@@ -25,8 +25,11 @@ TEST(StampfillFuzz, RandomAndDamagedStreams) {
         LineReader in(input);
         Writer w(&out);
         Writer e(&err);
-        const int64_t limit = round % 4 == 0 ? static_cast<int64_t>(fz.below(30)) : kMaxWaiting;
-        const StampfillExit status = run_stampfill(in, w, e, limit);
+        // Every fourth round the waiting lines go to the temporary file
+        // after a few.
+        SpillSettings spill;
+        if (round % 4 == 0) spill.lines = 1 + static_cast<int64_t>(fz.below(30));
+        const StampfillExit status = run_stampfill(in, w, e, spill);
         w.flush();
         e.flush();
         ASSERT_TRUE(status == StampfillExit::ok || status == StampfillExit::no_useful_data ||

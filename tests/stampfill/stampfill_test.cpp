@@ -18,12 +18,12 @@ struct Result {
     std::string err;
 };
 
-Result run(const std::string& input, int64_t limit = kMaxWaiting) {
+Result run(const std::string& input, const SpillSettings& spill = {}) {
     Result r;
     LineReader in(input);
     Writer out(&r.out);
     Writer err(&r.err);
-    r.status = run_stampfill(in, out, err, limit);
+    r.status = run_stampfill(in, out, err, spill);
     out.flush();
     err.flush();
     return r;
@@ -124,20 +124,100 @@ TEST(Stampfill, NoGoodTagIsNoUsefulData) {
     EXPECT_EQ(header_only.out, kHeader + "-1 0 0 0\n");
 }
 
-TEST(Stampfill, WaitingLinesAreBounded) {
+SpillSettings spill_after(int64_t lines, std::string dir = "/tmp") {
+    SpillSettings s;
+    s.lines = lines;
+    s.dir = std::move(dir);
+    return s;
+}
+
+TEST(Stampfill, WaitingLinesHaveNoCountLimit) {
     std::string in = kHeader + "0 0 100 0\n";
     for (int i = 1; i <= 6; ++i) in += std::to_string(i) + " 0 -1 0\n";
     in += "7 0 101 0\n";
-    Result ok = run(in, 6);
-    EXPECT_EQ(ok.status, StampfillExit::ok);
-    Result full = run(in, 5);
-    EXPECT_EQ(full.status, StampfillExit::fatal);
-    EXPECT_EQ(full.err, "vorn ERROR: more than 5 sample lines without a good time tag\n");
-    // The five lines that waited are timed from the last good tag, then the
-    // error line ends the stream.
-    EXPECT_EQ(full.out, kHeader +
-                            "0 0 100 0\n1 0 100 10000\n2 0 100 19999\n3 0 100 30000\n4 0 100 40000\n"
-                            "5 0 100 49999\n-1 0 0 0\n");
+    const std::string expect = kHeader +
+                               "0 0 100 0\n1 0 100 142857\n2 0 100 285714\n3 0 100 428571\n4 0 100 571428\n"
+                               "5 0 100 714285\n6 0 100 857142\n7 0 101 0\n";
+    // Held in memory, or in the temporary file from the first, second or
+    // fifth line on: the same output.
+    for (int64_t lines : {int64_t{1'000'000}, int64_t{1}, int64_t{2}, int64_t{5}}) {
+        Result r = run(in, spill_after(lines));
+        EXPECT_EQ(r.status, StampfillExit::ok) << lines;
+        EXPECT_EQ(r.err, "") << lines;
+        EXPECT_EQ(r.out, expect) << lines;
+    }
+}
+
+TEST(Stampfill, WaitingLinesThatCannotBeKept) {
+    std::string in = kHeader + "0 0 100 0\n";
+    for (int i = 1; i <= 6; ++i) in += std::to_string(i) + " 0 -1 0\n";
+    in += "7 0 101 0\n";
+    // The temporary file cannot be created: the five lines that waited are
+    // timed from the last good tag (at the nominal rate: one tag only), then
+    // the error line ends the stream.
+    Result r = run(in, spill_after(5, "/nonexistent/folder"));
+    EXPECT_EQ(r.status, StampfillExit::fatal);
+    EXPECT_EQ(r.err, "vorn ERROR: cannot keep waiting lines: No such file or directory\n");
+    EXPECT_EQ(r.out, kHeader +
+                         "0 0 100 0\n1 0 100 10000\n2 0 100 19999\n3 0 100 30000\n4 0 100 40000\n"
+                         "5 0 100 49999\n-1 0 0 0\n");
+    // Before the first good tag nothing can be timed: the error line only.
+    Result untimed = run(kHeader + "0 0 -1 0\n1 0 -1 0\n2 0 100 0\n", spill_after(2, "/nonexistent"));
+    EXPECT_EQ(untimed.status, StampfillExit::fatal);
+    EXPECT_EQ(untimed.out, kHeader + "-1 0 0 0\n");
+    EXPECT_EQ(untimed.err, "vorn ERROR: cannot keep waiting lines: No such file or directory\n");
+    // A file where the folder should be.
+    Result file = run(in, spill_after(3, "/proc/self/status"));
+    EXPECT_EQ(file.status, StampfillExit::fatal);
+    EXPECT_EQ(file.err, "vorn ERROR: cannot keep waiting lines: Not a directory\n");
+}
+
+TEST(Stampfill, SpillingChangesNoOutput) {
+    // Random streams with long and short waits, two channels: every spill
+    // threshold gives the output of the run that holds everything in memory.
+    std::mt19937_64 rng(5);
+    for (int round = 0; round < 20; ++round) {
+        std::string in = "Z D E 1 2 250 0 0 0 0 0 0 0 0 0 0 0 0 0 G T S 0 0 0 1\n";
+        const int n = 1 + static_cast<int>(rng() % 3000);
+        for (int i = 0; i < n; ++i) {
+            const bool tag = rng() % (round % 2 ? 40 : 700) == 0;
+            in += std::to_string(i) + " " + std::to_string(i * 7) + " " + std::to_string(-i) + " " +
+                  (tag ? std::to_string(1400000000 + i / 250) + " " + std::to_string((i % 250) * 4000) : "-1 0") +
+                  "\n";
+            if (round % 5 == 4 && i == n / 2) in += "-1 0 0 0 0\n";
+        }
+        const Result whole = run(in);
+        for (int64_t lines : {int64_t{1}, int64_t{3}, int64_t{64}, int64_t{1000}}) {
+            const Result r = run(in, spill_after(lines));
+            ASSERT_EQ(r.status, whole.status) << lines;
+            ASSERT_EQ(r.err, whole.err) << lines;
+            ASSERT_EQ(r.out, whole.out) << lines;
+        }
+    }
+}
+
+TEST(Stampfill, SpillSettingsFromTheEnvironment) {
+    std::string text;
+    Writer err(&text);
+    SpillSettings s = spill_settings(nullptr, nullptr, err);
+    EXPECT_EQ(s.lines, kSpillLines);
+    EXPECT_EQ(s.dir, "/tmp");
+    s = spill_settings("250", "/var/tmp", err);
+    EXPECT_EQ(s.lines, 250);
+    EXPECT_EQ(s.dir, "/var/tmp");
+    s = spill_settings("1", "", err);
+    EXPECT_EQ(s.lines, 1);
+    EXPECT_EQ(s.dir, "/tmp");
+    err.flush();
+    EXPECT_EQ(text, "");
+    for (const char* bad : {"0", "-3", "12x", "", " 5", "99999999999999999999"}) {
+        text.clear();
+        s = spill_settings(bad, nullptr, err);
+        err.flush();
+        EXPECT_EQ(s.lines, kSpillLines) << bad;
+        EXPECT_EQ(text, "Warning: STAMPFILL_SPILL_LINES=" + std::string(bad) +
+                            " is not a whole number of at least 1; 1000000 used\n");
+    }
 }
 
 TEST(Stampfill, RandomStreamsKeepEveryLineInOrder) {
