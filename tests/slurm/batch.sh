@@ -60,8 +60,10 @@ vornsim -s 1 -c 2 -r 50 -d 120 -t 1483272000.2501 -k 2 -o "in/it's a b/rec"
 vornsim -s 2 -c 3 -r 100 -d 90 -t 1483272000.2501 -k 3 -o "in/-\$x ü/rec"
 head -c 200000 /dev/urandom >in/noise/rec0001.vrn
 
-# Same files and table as a local run; nothing in the submitting folder.
-vornbatch in local >local.table 2>local.err
+# Same files and table as a local run (into a folder of the same name, which
+# the batch page shows); nothing in the submitting folder.
+mkdir l
+vornbatch in l/out >local.table 2>local.err
 local_status=$?
 (cd sub && vornbatch -R slurm -B "--comment=one arg \$HOME" ../in ../out >../slurm.table 2>../slurm.err)
 slurm_status=$?
@@ -73,23 +75,23 @@ check "nothing in the submitting folder" [ -z "$(ls -A sub)" ]
 same_files() {
   local f rel ok=0
   while IFS= read -r -d '' f; do
-    rel=${f#local/}
+    rel=${f#l/out/}
     case $rel in
       joblog.txt) continue ;;
       */DONE) [ -f "out/$rel" ] || { echo "missing out/$rel"; ok=1; }; continue ;;
     esac
     # The summary names its own folder.
     if [[ $rel == */summary.txt ]]; then
-      cmp -s <(sed "s|^== $work/local/|== $work/out/|" "$f") "out/$rel" || { echo "differs: $rel"; ok=1; }
+      cmp -s <(sed "s|^== $work/l/out/|== $work/out/|" "$f") "out/$rel" || { echo "differs: $rel"; ok=1; }
     else
       cmp -s "$f" "out/$rel" || { echo "differs: $rel"; ok=1; }
     fi
-  done < <(find local -type f -print0)
+  done < <(find l/out -type f -print0)
   # Besides those: only Slurm's task output and the array's own folder.
   while IFS= read -r -d '' f; do
     rel=${f#out/}
     case $rel in .slurm/* | */slurm-*.out) continue ;; esac
-    [ -e "local/$rel" ] || { echo "extra: $rel"; ok=1; }
+    [ -e "l/out/$rel" ] || { echo "extra: $rel"; ok=1; }
   done < <(find out -type f -print0)
   return $ok
 }
