@@ -25,7 +25,7 @@ cluster_missing() {
     echo "slurmd and slurmctld of a private cluster need root"
     return 0
   fi
-  for p in munged mungekey slurmctld slurmd sbatch squeue scontrol scancel; do
+  for p in munged mungekey slurmctld slurmd sbatch squeue scontrol scancel sinfo; do
     if ! command -v "$p" >/dev/null 2>&1; then
       echo "$p is missing (packages slurm-wlm and munge, scripts/deps.sh installs them)"
       return 0
