@@ -197,6 +197,7 @@ if [ "${BASH_SOURCE[0]}" = "$0" ]; then
       ;;
     stop:?*)
       read -r CLUSTER_MUNGED_PID CLUSTER_CTLD_PID CLUSTER_SLURMD_PID <"$2/pids" || exit 1
+      export SLURM_CONF=$2/slurm.conf
       # Not children of this shell: wait for them by polling.
       cluster_stop
       rm -f "$2/pids"
