@@ -18,22 +18,10 @@ namespace vornsim {
 namespace {
 
 constexpr double kPi = 3.14159265358979323846;
-// One count of the time shift, in microseconds (625/256).
-constexpr double kShiftQuantum = 2.44140625;
 // The first shift that no longer fits the 14-bit count.
-constexpr double kShiftLimitUs = (kMaxShiftCount + 1) * kShiftQuantum;
+constexpr double kShiftLimitUs = (vorn::kMaxShiftCount + 1) * vorn::kShiftQuantumUs;
 // The last second the four-digit year of a GPS string can name.
 constexpr double kLastSecond = 253402300799.0;  // 9999-12-31T23:59:59
-
-// Block type bytes of the recorder.
-constexpr uint8_t kSampleBlock = 0x80;
-constexpr uint8_t kTaggedSampleBlock = 0x90;
-constexpr uint8_t kGpsBlock = 0xA0;
-constexpr uint8_t kShiftBlock = 0xB0;
-constexpr uint8_t kStatusBlock = 0xC0;
-constexpr uint8_t kStatusRun = 0xCF;
-constexpr uint8_t kAuxBlock = 0xD1;
-constexpr uint8_t kTrailer = 0xE0;
 
 // Aux units of the readings (1-based codes of the unit table).
 constexpr uint8_t kUnitMilliCelsius = 14;
@@ -266,13 +254,6 @@ std::string check_options(const Options& o) {
 
 // ---------------------------------------------------------------------------
 
-int32_t shift_count(double us) {
-    if (!(us > 0.0)) return 0;
-    double c = std::floor(us / kShiftQuantum);
-    if (c > kMaxShiftCount) return kMaxShiftCount;
-    return static_cast<int32_t>(c);
-}
-
 std::array<uint8_t, 76> make_gps_string(const GpsFields& f) {
     std::string s(76, ' ');
     s[0] = '$';
@@ -493,8 +474,7 @@ void Recorder::open_file(int32_t index) {
 }
 
 void Recorder::sample_block(int64_t k, bool tagged) {
-    uint8_t block[1 + 4 * 3];
-    block[0] = tagged ? kTaggedSampleBlock : kSampleBlock;
+    int32_t values[vorn::kMaxChannels];
     const double rel = clock_.rel(k);
     const double w = 2.0 * kPi * o_.frequency;
     for (int c = 0; c < o_.channels; ++c) {
@@ -502,9 +482,11 @@ void Recorder::sample_block(int64_t k, bool tagged) {
         double v = std::round(o_.amplitude * std::sin(w * rel + phase_[static_cast<std::size_t>(c)]));
         if (v > 8388607.0) v = 8388607.0;
         if (v < -8388608.0) v = -8388608.0;
-        encode_sample(static_cast<int32_t>(v), block + 1 + 4 * c);
+        values[c] = static_cast<int32_t>(v);
     }
-    w_->put(std::string_view(reinterpret_cast<const char*>(block), static_cast<std::size_t>(1 + 4 * o_.channels)));
+    uint8_t block[vorn::kMaxSampleBlock];
+    const std::size_t n = vorn::encode_sample_block(tagged, values, o_.channels, block);
+    w_->put(std::string_view(reinterpret_cast<const char*>(block), n));
 }
 
 void Recorder::gps_block(const Tag& t) {
@@ -521,7 +503,7 @@ void Recorder::gps_block(const Tag& t) {
     }
     ++gps_index_;
     if (us >= kShiftLimitUs) ++summary_.clamped_shifts;
-    const int32_t count = shift_count(us);
+    const int32_t count = vorn::shift_count(us);
 
     GpsFields f;
     f.string_seconds = t.second - o_.offset;
@@ -531,14 +513,11 @@ void Recorder::gps_block(const Tag& t) {
     for (const Window& w : o_.no_fix)
         if (w.contains(since_start)) f.fix = false;
     f.temperature_tenths = static_cast<int32_t>(std::lround(235.0 + 15.0 * std::sin(2.0 * kPi * since_start / 86400.0)));
-    const std::array<uint8_t, 76> s = make_gps_string(f);
+    vorn::GpsString s;
+    s.bytes = make_gps_string(f);
 
-    uint8_t block[1 + 76 + 3];
-    block[0] = kGpsBlock;
-    std::memcpy(block + 1, s.data(), s.size());
-    block[77] = kShiftBlock;
-    block[78] = static_cast<uint8_t>(count >> 7);
-    block[79] = static_cast<uint8_t>(count & 0x7F);
+    uint8_t block[vorn::kGpsBlockLength];
+    vorn::encode_gps_block(s, count, block);
     w_->put(std::string_view(reinterpret_cast<const char*>(block), sizeof block));
     ++summary_.gps_blocks;
 }
@@ -552,9 +531,9 @@ void Recorder::damaged_stretch() {
 }
 
 void Recorder::aux_text(uint8_t type, std::string_view text) {
-    // Descriptor: record type in bits 6..4, length (text + 2) in bits 3..0.
-    w_->put(static_cast<char>(kAuxBlock));
-    w_->put(static_cast<char>((type << 4) | static_cast<uint8_t>(text.size() + 2)));
+    // The length counts the type byte and the descriptor.
+    w_->put(static_cast<char>(vorn::kAuxBlock));
+    w_->put(static_cast<char>(vorn::encode_aux_descriptor(type, static_cast<int>(text.size() + 2))));
     w_->put(text);
 }
 
@@ -566,26 +545,24 @@ void Recorder::aux_group(double rel) {
         static_cast<int32_t>(std::lround(23000.0 + 2000.0 * std::sin(2.0 * kPi * rel / 86400.0))) +
         static_cast<int32_t>(aux_.below(101)) - 50;
     const int32_t voltage = 12000 + static_cast<int32_t>(aux_.below(41)) - 20;
-    uint8_t block[2 + 8];
-    block[0] = kAuxBlock;
-    block[1] = (2 << 4) | 10;
-    block[2] = kUnitMilliCelsius;
-    encode_aux21(temperature, block + 3);
-    block[6] = kUnitMilliVolt;
-    encode_aux21(voltage, block + 7);
+    uint8_t block[2 + 2 * vorn::kAuxEntryBytes];
+    block[0] = vorn::kAuxBlock;
+    block[1] = vorn::encode_aux_descriptor(2, sizeof block);
+    vorn::encode_aux_entry(kUnitMilliCelsius, temperature, block + 2);
+    vorn::encode_aux_entry(kUnitMilliVolt, voltage, block + 6);
     w_->put(std::string_view(reinterpret_cast<const char*>(block), sizeof block));
     aux_text(6, "SENSORS");
     aux_text(4, "OK");
 }
 
 void Recorder::status_block(uint8_t overrun_flag) {
-    w_->put(static_cast<char>(kStatusBlock));
+    w_->put(static_cast<char>(vorn::kStatusBlock));
     w_->put(static_cast<char>(overrun_flag));
     w_->put(static_cast<char>(status_.below(128)));
 }
 
 void Recorder::status_run() {
-    w_->put(static_cast<char>(kStatusRun));
+    w_->put(static_cast<char>(vorn::kStatusRun));
     const int64_t n = 1 + run_bytes_.below(4);
     for (int64_t i = 0; i < n; ++i) w_->put(static_cast<char>(run_bytes_.below(128)));
 }
@@ -650,7 +627,7 @@ Summary Recorder::run() {
     }
     if (o_.overrun) status_block(1);
     if (o_.trailer) {
-        w_->put(static_cast<char>(kTrailer));
+        w_->put(static_cast<char>(vorn::kTrailer));
         w_->put(o_.trailer_text);
     }
     out_.close();

@@ -14,7 +14,7 @@
 
 #include "io.hpp"
 #include "program.hpp"
-#include "recorder.hpp"
+#include "blocks.hpp"
 
 namespace vornsim {
 
@@ -74,34 +74,8 @@ std::string check_options(const Options& o);
 // ---------------------------------------------------------------------------
 // Encoders of the recorder format.
 
-// Sample value, four data bytes per channel:
-//   byte  bits used  value bits
-//   s0    6..0       23..17
-//   s1    6..0       16..10
-//   s2    6..0        9..3
-//   s3    2..0        2..0
-// v is taken as 24-bit two's complement (the caller clamps it).
-inline void encode_sample(int32_t v, uint8_t* out) {
-    uint32_t u = static_cast<uint32_t>(v) & 0xFFFFFFu;
-    out[0] = static_cast<uint8_t>((u >> 17) & 0x7F);
-    out[1] = static_cast<uint8_t>((u >> 10) & 0x7F);
-    out[2] = static_cast<uint8_t>((u >> 3) & 0x7F);
-    out[3] = static_cast<uint8_t>(u & 0x07);
-}
-
-// Aux entry value, three data bytes after the unit byte (21-bit two's
-// complement): a0 bits 20..14, a1 bits 13..7, a2 bits 6..0.
-inline void encode_aux21(int32_t v, uint8_t* out) {
-    uint32_t u = static_cast<uint32_t>(v) & 0x1FFFFFu;
-    out[0] = static_cast<uint8_t>((u >> 14) & 0x7F);
-    out[1] = static_cast<uint8_t>((u >> 7) & 0x7F);
-    out[2] = static_cast<uint8_t>(u & 0x7F);
-}
-
-// Time-shift count of a shift in microseconds: floor(us / 2.44140625),
-// kept within 0..16383 (14 bits, two data bytes of 7).
-inline constexpr int32_t kMaxShiftCount = 16383;
-int32_t shift_count(double us);
+// The blocks are written with the recorder library's encoders
+// (recorder/blocks.hpp).
 
 // The 76-character GPS string for a GPS second.
 //

@@ -3,26 +3,9 @@
 #include <cmath>
 
 #include "calendar.hpp"
-#include "recorder.hpp"
 #include "vorn.hpp"
 
 namespace vornconv {
-
-AuxDescriptor aux_descriptor(uint8_t d) { return {(d >> 4) & 7, d & 0x0F}; }
-
-std::size_t AuxDescriptor::payload() const {
-    // A length below 2 cannot hold the type byte and the descriptor: such a
-    // block has no payload.
-    if (length < 2) return 0;
-    const auto n = static_cast<std::size_t>(length - 2);
-    switch (type) {
-        case 0:
-        case 2: return n / 4 * 4;
-        case 4:
-        case 6: return n;
-        default: return 0;
-    }
-}
 
 AuxTime aux_record_time(bool first_valid_pps, double f1, int64_t ibuf, int32_t s_rate) {
     double t = 0.0;
@@ -40,7 +23,7 @@ void AuxOutput::stamp() {
     w.put(' ');
 }
 
-void AuxOutput::record(const AuxDescriptor& d, const uint8_t* payload, int64_t sec, int64_t ms) {
+void AuxOutput::record(const vorn::AuxDescriptor& d, const uint8_t* payload, int64_t sec, int64_t ms) {
     if (d.length < 2) return;
     sec_ = sec;
     ms_ = ms;
@@ -59,7 +42,7 @@ void AuxOutput::record(const AuxDescriptor& d, const uint8_t* payload, int64_t s
             if (d.type == 4) first_ = true;
             break;
         case 2:
-            for (std::size_t i = 0; i + 4 <= n; i += 4) {
+            for (std::size_t i = 0; i + vorn::kAuxEntryBytes <= n; i += vorn::kAuxEntryBytes) {
                 if (file_ != nullptr) {
                     if (first_) stamp();
                     const int code = payload[i] & 0x7F;

@@ -1,23 +1,16 @@
 // The converter: reads one recorder stream and writes the text record
 // stream, the BOS and EOS lines, its messages and the AUX file.
 //
-// Recorder stream: a text header of name/value pairs ended by the first type
-// byte (top bit set) other than the fill byte 0xF0, then blocks, each a type
-// byte and its payload:
-//
-//   type byte   block               payload
-//   0x80        sample              4 bytes per channel, channel 0 first
-//   0x90        tagged sample       as 0x80; the next GPS block gives its time
-//   0xA0        GPS                 76-character GPS string, then a
-//                                   time-shift block 0xB0-0xBF with 2 bytes
-//   0xC0        status              overrun flag byte, status value byte
-//   0xCF        status run          data bytes up to the next type byte
-//   0xD1        aux                 descriptor byte and its records
-//   0xE0        trailer             text to the end of the stream
-//   others      no payload
-//
-// Bytes 0x00-0x0F where a type byte belongs mark a damaged stretch; other
-// data bytes there are passed over.
+// The blocks and what is done with them besides the rules of this
+// generation are the recorder library's (recorder/blocks.hpp, stream.hpp).
+// This generation's own rules:
+//   header     ends at the first type byte other than 0xF0 (header_byte)
+//   blocks     matched by the whole type byte: 0x80, 0x90, 0xA0, 0xC0,
+//              0xCF, 0xD1, 0xE0; every other type byte has no payload
+//   tags       the tests of TagModel (timetag.hpp)
+//   -a         a drift in ms per day; the tail's timed line is dated with -t
+//   messages   the program's name before every ERROR; a warning when the
+//              recording stops inside a block or before a type byte
 #pragma once
 
 #include <cstdint>
@@ -25,13 +18,9 @@
 #include <string_view>
 
 #include "auxout.hpp"
-#include "calendar.hpp"
 #include "convoptions.hpp"
 #include "io.hpp"
-#include "recorder.hpp"
-#include "samplebuffer.hpp"
-#include "sampleout.hpp"
-#include "textlines.hpp"
+#include "stream.hpp"
 #include "timetag.hpp"
 #include "vorn.hpp"
 
@@ -51,7 +40,7 @@ public:
     // them and exits with the status.
     ConvStatus run();
 
-    const vorn::HeaderValues& header() const { return h_; }
+    const vorn::HeaderValues& header() const { return s_.header(); }
 
 private:
     // What follows a block.
@@ -63,24 +52,15 @@ private:
         failed,      // the run has failed (status_ set)
     };
 
-    ConvStatus convert();
     bool read_header(int& first_type);
     Flow sample_blocks(bool tagged);
-    bool store_sample(const uint8_t* bytes);
-    bool fast_samples(bool& tagged);
-    bool check_count();
-    void reset_check();
     Flow gps_block();
     Flow status_block();
     Flow status_run();
     Flow aux_block();
-    Flow trailer();
-    void flush();
-    void data_beyond_gps();
-    void end_of_run();
-    void buffer_failure(bool full);
     void info_prefix(const char* kind);
     void abrupt_stop();
+    void end_of_run();
 
     const ConvOptions& o_;
     vorn::ByteReader& in_;
@@ -89,28 +69,13 @@ private:
     std::string_view program_;
     int64_t max_samples_;
 
-    vorn::HeaderValues h_;
+    vorn::RecorderStream s_;
     bool header_line_written_ = false;
-    int ch_ = 1;
-
-    std::unique_ptr<SampleBuffer> buf_;
-    int64_t nsample_ = 0;
-    int64_t ibuf_ = 0;
-    int64_t sample_tag_ = -1;  // no tagged sample among the buffered ones
-    int64_t next_check_ = 0;   // ibuf at which a warning or the limit is due
-
-    bool stream_written_ = false;
-    bool problem_ = false;
-    int64_t sec_ = 0;
-    int64_t last_sample_with_time_ = -1;
-    double last_f1_ = 0.0;
     int next_type_ = 0;
     ConvStatus status_ = ConvStatus::ok;
 
     std::unique_ptr<TagModel> model_;
     AuxOutput aux_;
-    vorn::DateText date_;
-    SampleSink sink_;  // sample lines, straight into out_
 };
 
 }  // namespace vornconv

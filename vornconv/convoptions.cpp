@@ -10,6 +10,8 @@
 namespace vornconv {
 
 void write_usage(vorn::Writer& err) {
+    // Names -o, which is no option, and leaves out -x, -i and -c: kept on
+    // purpose, stored scripts expect this text.
     vorn::format_to(err,
                     "Version %s\nusage: vornconv -o gps_utc_offset value < stdin\n"
                     "\t[-u time tags only with valid UTC/GPS shifts]\n"
@@ -36,12 +38,14 @@ ConvStatus parse_command_line(int argc, char** argv, ConvOptions& o, vorn::Write
             ++errors;
             return;
         }
+        if (vorn::shared_option(o, letter, arg)) return;
         switch (letter) {
-            case 'x': o.minimum_gps_counts = vorn::atoi_like(arg); break;
             case 'f': {
                 if (o.aux_fd >= 0) ::close(o.aux_fd);
                 o.aux_fd = ::open(arg, O_WRONLY | O_CREAT | O_TRUNC, 0666);
                 if (o.aux_fd < 0) {
+                    // On standard output, the name twice: kept on purpose,
+                    // stored scripts expect it there.
                     vorn::format_to(out, "Cannot open AUX dump file %s %s \n", {arg, arg});
                     o.auxout_write = false;
                     aux_failed = true;
@@ -54,11 +58,6 @@ ConvStatus parse_command_line(int argc, char** argv, ConvOptions& o, vorn::Write
                 o.data_beyond_gps = true;
                 o.adrift = vorn::atof_like(arg);
                 break;
-            case 'u': o.gps_utc_valid = true; break;
-            case 'g': o.gps_string_only = true; break;
-            case 't': o.gps_t_only = true; break;
-            case 'd': o.diag = true; break;
-            case 's': o.obh_mode = true; break;
             case 'm': o.check_for_gps_moved = false; break;
             case 'i': o.diagnostics = true; break;
             case 'c':

@@ -7,6 +7,7 @@
 
 #include "io.hpp"
 #include "program.hpp"
+#include "stream.hpp"
 
 namespace vornconv {
 
@@ -20,17 +21,13 @@ enum class ConvStatus : int {
     fatal = static_cast<int>(vorn::ExitStatus::fatal),  // no header, unsupported header, buffer full, no memory
 };
 
-struct ConvOptions {
-    int32_t minimum_gps_counts = 20;  // -x
+// -x, -u, -g, -t, -d and -s as the earlier generation has them (-c also
+// sets obh_mode and minimum_gps_counts).
+struct ConvOptions : vorn::SharedOptions {
     bool auxout_write = false;        // -f
     int aux_fd = -1;
     bool data_beyond_gps = false;     // -a
     double adrift = 0.0;
-    bool gps_utc_valid = false;       // -u
-    bool gps_string_only = false;     // -g
-    bool gps_t_only = false;          // -t
-    bool diag = false;                // -d
-    bool obh_mode = false;            // -s (and -c)
     bool check_for_gps_moved = true;  // -m clears it
     bool diagnostics = false;         // -i
     bool gps_raw_mode = false;        // -c

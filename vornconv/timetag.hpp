@@ -20,7 +20,8 @@
 
 #include "calendar.hpp"
 #include "io.hpp"
-#include "recorder.hpp"
+#include "blocks.hpp"
+#include "stream.hpp"
 
 namespace vornconv {
 
@@ -69,9 +70,9 @@ public:
     // Across blocks.
     bool first_valid_pps() const { return first_valid_pps_; }
     int64_t gpscount() const { return gpscount_; }
-    int64_t n_gps() const { return n_gps_; }
-    int32_t gps_lat_mean() const { return gps_lat_mean_; }
-    int32_t gps_lon_mean() const { return gps_lon_mean_; }
+    int64_t n_gps() const { return means_.n; }
+    int32_t gps_lat_mean() const { return means_.lat; }
+    int32_t gps_lon_mean() const { return means_.lon; }
     int32_t gps_source() const { return gps_source_; }
     int32_t gps_age() const { return gps_age_; }
     int32_t gpsoffset_test() const { return gpsoffset_test_; }
@@ -107,9 +108,7 @@ private:
     double tshift_old2_ = 1000000.0;
     bool first_gps_ = true;
     bool first_valid_pps_ = false;
-    int32_t gps_lat_mean_ = 0;
-    int32_t gps_lon_mean_ = 0;
-    int64_t n_gps_ = 0;
+    vorn::PositionMeans means_;
 };
 
 }  // namespace vornconv

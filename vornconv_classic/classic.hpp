@@ -2,7 +2,9 @@
 // stream and writes the text record stream (header line, one line per
 // sample, the tagged sample of every valid GPS tag with its UTC time).
 //
-// This generation's recorder stream, as the converter reads it:
+// The blocks and what is done with them besides the rules of this
+// generation are the recorder library's (recorder/blocks.hpp, stream.hpp).
+// This generation's own rules:
 //
 //   header   7-bit text of name/value pairs; " ", "=" and ";" separate
 //            tokens, 0xF0 is skipped, only 0x80 ends it (every other type
@@ -21,19 +23,20 @@
 //     0x1_-0x7_, 0xF_            passed over, one byte at a time
 //   Bytes 0x00-0x0F where a type byte is due form a bad-byte run, reported
 //   once the run ends.
+//
+//   tags     the tests of tagmodel.hpp; sample_tag stays after a flush
+//   -a       zero drift; the tail's lines whatever -t and -g say, undated
+//   messages the block-problem messages without the program's name; no
+//            warning when the recording stops abruptly
 #pragma once
 
 #include <cstdint>
-#include <optional>
 #include <string_view>
 
-#include "calendar.hpp"
 #include "io.hpp"
 #include "program.hpp"
-#include "recorder.hpp"
-#include "samplestore.hpp"
+#include "stream.hpp"
 #include "tagmodel.hpp"
-#include "textlines.hpp"
 #include "vorn.hpp"
 
 namespace vorn::classic {
@@ -50,14 +53,10 @@ enum class Status : int {
 };
 std::string_view status_name(Status s);
 
-struct Options {
-    int32_t minimum_gps_counts = 20;  // -x
-    bool gps_utc_valid = false;       // -u
-    bool data_beyond_gps = false;     // -a
-    bool gps_string_only = false;     // -g
-    bool gps_t_only = false;          // -t
-    bool diag = false;                // -d
-    bool obh_mode = false;            // -s
+// -x, -u, -g, -t, -d and -s as the newer generation has them; -s leaves
+// out only the drift check here.
+struct Options : SharedOptions {
+    bool data_beyond_gps = false;  // -a (no operand: zero drift)
 };
 
 // Parses "x:ugtads". Each bad option gets its message on err; after all of
@@ -69,15 +68,15 @@ class Converter {
 public:
     Converter(const Options& opt, ByteReader& in, Writer& out, Writer& err, std::string_view program);
 
-    // Test hooks: a smaller buffer limit, and the allocator of sample memory.
+    // Test hooks: a smaller buffer limit, and what grows the sample memory.
     void set_buffer_limit(int64_t limit) { limit_ = limit; }
-    void set_allocator(SampleStore::Allocate allocate) { allocate_ = allocate; }
+    void set_allocator(SampleBuffer::Reallocate reallocate) { reallocate_ = reallocate; }
 
     // The whole run, from the header to the end of input. Standard output is
     // left unflushed.
     Status run();
 
-    const HeaderValues& header() const { return h_; }
+    const HeaderValues& header() const { return s_.header(); }
 
 private:
     enum class Step { next, end, fail };
@@ -86,16 +85,8 @@ private:
     Step block(int type);
     Step sample_block(bool tagged);
     Step gps_block();
-    void trailer();
-    int next_type_byte();
     void end_of_run();
-
-    void flush_valid_tag();
-    void write_untimed(int64_t from, int64_t to);
-    void write_timed(int64_t index, SplitTime t, bool with_date);
-    const uint8_t* payload(std::size_t n);
     void note(std::string_view fmt, std::initializer_list<FmtArg> args = {});
-    void note_datetime(std::string_view before, int64_t seconds, std::string_view after);
 
     Options opt_;
     ByteReader& in_;
@@ -103,30 +94,12 @@ private:
     Writer& err_;
     std::string_view program_;
     int64_t limit_ = kMaxBufferedSamples;
-    SampleStore::Allocate allocate_ = nullptr;
+    SampleBuffer::Reallocate reallocate_ = nullptr;
     Status status_ = Status::ok;
 
-    HeaderValues h_;
-    int ch_ = 1;
-    std::optional<SampleStore> store_;
-    uint8_t scratch_[GpsString::kLength] = {};
-
-    int64_t nsample_ = 0;
-    int64_t ibuf_ = 0;
-    int64_t sample_tag_ = -1;  // no tagged sample yet
-    int64_t ecount_ = 0;
-    bool stream_written_ = false;
-    bool problem_ = false;
-    bool end_of_file_header_ = false;
-    int64_t warn_6h_ = 0, warn_1d_ = 0, warn_10d_ = 0;
-
+    RecorderStream s_;
     TagState tag_;
     TagParams params_;
-    int64_t sec_ = 0;  // before any tag: 1970-01-01T00:00:00
-    int64_t mksec_ = 0;
-    double last_f1_ = 0.0;
-    int64_t last_sample_with_time_ = -1;
-    DateText date_;
 };
 
 }  // namespace vorn::classic

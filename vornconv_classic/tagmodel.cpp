@@ -5,28 +5,14 @@
 namespace vorn::classic {
 
 void read_gps_fields(const GpsString& gps, TagState& s) {
-    gps.scan_int(65, 65, s.gpsoffset_flag);
-    gps.scan_int(60, 61, s.gpsoffset_test);
-    gps.scan_int(62, 62, s.gps_source);
-    gps.scan_int(18, 20, s.gps_lon);
-    gps.scan_int(10, 11, s.gps_lat);
+    gps.scan_int(kGpsOffsetFlag, s.gpsoffset_flag);
+    gps.scan_int(kGpsOffset, s.gpsoffset_test);
+    gps.scan_int(kGpsSource2, s.gps_source);
+    gps.scan_int(kGpsLongitude, s.gps_lon);
+    gps.scan_int(kGpsLatitude, s.gps_lat);
 }
 
-void update_position_means(TagState& s) {
-    if (s.n_gps == 0) {
-        s.gps_lat_mean = s.gps_lat;
-        s.gps_lon_mean = s.gps_lon;
-    } else if (s.n_gps <= 99) {
-        // Integer means, truncated toward zero; frozen after 100 blocks.
-        s.gps_lat_mean = static_cast<int32_t>((s.n_gps * s.gps_lat_mean + s.gps_lat) / (s.n_gps + 1));
-        s.gps_lon_mean = static_cast<int32_t>((s.n_gps * s.gps_lon_mean + s.gps_lon) / (s.n_gps + 1));
-    }
-    ++s.n_gps;
-}
-
-double tag_time(int64_t t_new, double tshift, int32_t d_filt, int32_t s_rate) {
-    return (tshift / 1000000.0 + static_cast<double>(t_new)) - d_filt * (1.0 / s_rate);
-}
+void update_position_means(TagState& s) { s.means.add(s.gps_lat, s.gps_lon); }
 
 namespace {
 // drift from the whole span since the first valid tag, and the intercept.
@@ -77,12 +63,7 @@ Verdict judge_tag(TagState& s, const TagParams& p, int64_t nsample) {
     if (s.tshift < 10.0) bad = true;
     if (s.tshift > 1000000.0 / p.s_rate - 10.0) bad = true;
 
-    // Latitude and longitude are read from at most three characters each, so
-    // the sum of squares stays far inside 32 bits.
-    const int32_t dlat = s.gps_lat_mean - s.gps_lat;
-    const int32_t dlon = s.gps_lon_mean - s.gps_lon;
-    const int32_t squares = dlat * dlat + dlon * dlon;
-    if (std::sqrt(static_cast<double>(squares)) > 2.0) {
+    if (s.means.moved(s.gps_lat, s.gps_lon)) {
         bad = true;
         v.moved = true;
     }

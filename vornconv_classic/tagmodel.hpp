@@ -26,7 +26,8 @@
 
 #include <cstdint>
 
-#include "recorder.hpp"
+#include "blocks.hpp"
+#include "stream.hpp"
 
 namespace vorn::classic {
 
@@ -48,9 +49,7 @@ struct TagState {
     bool first_gps = true;
     int64_t gpscount = 0;
     int32_t gpsoffset = -1;
-    int32_t gps_lat_mean = 0;
-    int32_t gps_lon_mean = 0;
-    int64_t n_gps = 0;
+    PositionMeans means;  // of every GPS block, whatever its fix
 
     // Clock model, from the first valid tag on.
     bool first_valid_pps = false;
@@ -84,9 +83,6 @@ void read_gps_fields(const GpsString& gps, TagState& s);
 // The running integer means of latitude and longitude over the first 100
 // GPS blocks, whatever their fix.
 void update_position_means(TagState& s);
-
-// The tagged sample's time (seconds since 1970 UTC).
-double tag_time(int64_t t_new, double tshift, int32_t d_filt, int32_t s_rate);
 
 // Runs tests 1 to 9 on the block whose f1, fold and tshift are in s;
 // nsample is the number of samples decoded so far.

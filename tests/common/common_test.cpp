@@ -34,22 +34,6 @@ std::string datetime_of(int64_t t) {
 }
 }  // namespace
 
-TEST(Decoding, SamplesAuxValuesAndTimeShift) {
-    EXPECT_EQ(sample24(0x7F, 0x7F, 0x7F, 0x07), -1);
-    EXPECT_EQ(sample24(0x40, 0x00, 0x00, 0x00), -8388608);
-    EXPECT_EQ(sample24(0x3F, 0x7F, 0x7F, 0x07), 8388607);
-    EXPECT_EQ(sample24(0, 0, 0, 0), 0);
-    EXPECT_EQ(aux21(0x7F, 0x7F, 0x7F), -1);
-    EXPECT_EQ(aux21(0x3F, 0x7F, 0x7F), 1048575);
-    EXPECT_EQ(tshift_count(0x01, 0x00), 128);
-    EXPECT_DOUBLE_EQ(tshift_microseconds(128), 312.5);
-    // Every 24-bit value survives encoding into four bytes and decoding.
-    for (int32_t v = -8388608; v <= 8388607; v += 4099) {
-        uint32_t u = static_cast<uint32_t>(v) & 0xFFFFFF;
-        EXPECT_EQ(sample24((u >> 17) & 0x7F, (u >> 10) & 0x7F, (u >> 3) & 0x7F, u & 7), v);
-    }
-}
-
 TEST(HeaderTokensTest, PairsSpacesFillAndLimits) {
     HeaderTokens t;
     std::string text = "A=1;B=2;";
@@ -311,67 +295,4 @@ TEST(ReaderTest, LinesFromAPipeInPiecesWithReadablePadding) {
     close(fds[0]);
     EXPECT_EQ(back, text + "\n");
     EXPECT_GT(touched, 0u);
-}
-
-TEST(GpsStringTest, FieldsReadLikeScanf) {
-    GpsString g;
-    std::string s(76, ' ');
-    s.replace(10, 2, "50");
-    s.replace(18, 3, " 8x");
-    s.replace(43, 6, "120005");
-    s.replace(56, 4, "2017");
-    s[1] = 'X';
-    s.replace(4, 5, " 21.5");
-    g.bytes.fill(0);
-    for (std::size_t i = 0; i < 76; ++i) g.bytes[i] = static_cast<uint8_t>(s[i]);
-    int32_t v = -7;
-    EXPECT_TRUE(g.scan_int(10, 11, v));
-    EXPECT_EQ(v, 50);
-    EXPECT_TRUE(g.scan_int(18, 20, v));
-    EXPECT_EQ(v, 8);
-    EXPECT_TRUE(g.scan_int(47, 48, v));
-    EXPECT_EQ(v, 5);
-    v = -7;
-    EXPECT_FALSE(g.scan_int(60, 61, v));  // blank: unchanged
-    EXPECT_EQ(v, -7);
-    std::string w = "-99.9";
-    EXPECT_TRUE(g.scan_word(4, 8, w));
-    EXPECT_EQ(w, "21.5");
-    EXPECT_TRUE(g.scan_word(1, 1, w));
-    EXPECT_EQ(w, "X");
-    g.bytes[10] = 0;  // a NUL ends the field's text
-    v = 3;
-    EXPECT_FALSE(g.scan_int(10, 11, v));
-    EXPECT_EQ(v, 3);
-    std::string printed;
-    Writer pw(&printed);
-    g.write(pw);
-    pw.flush();
-    EXPECT_EQ(printed.size(), 76u);
-    EXPECT_EQ(printed[0], ' ');
-}
-
-TEST(TrailerTest, SeparatorsBecomeSpaces) {
-    TrailerText t;
-    for (uint8_t b : {uint8_t('X'), uint8_t('='), uint8_t('1'), uint8_t(';'), uint8_t('\r'), uint8_t('\n'),
-                      uint8_t(0xF0), uint8_t(0x80), uint8_t(0), uint8_t(0xEF)})
-        t.add(b);
-    EXPECT_EQ(t.view(), "X 1    ");
-}
-
-TEST(GpsStringTest, OwnTimeNormalisesLikeTheCalendar) {
-    GpsString g;
-    std::string s(76, ' ');
-    s.replace(43, 6, "000005");
-    s.replace(52, 8, "01012017");
-    for (std::size_t i = 0; i < 76; ++i) g.bytes[i] = static_cast<uint8_t>(s[i]);
-    CivilTime own;
-    EXPECT_EQ(g.own_seconds(own), 1483228805);
-    EXPECT_EQ(own.tm_year, 117);
-    std::string blank(76, ' ');
-    for (std::size_t i = 0; i < 76; ++i) g.bytes[i] = static_cast<uint8_t>(blank[i]);
-    g.own_seconds(own);  // no date at all: 30 November of year -1
-    EXPECT_EQ(own.tm_year + 1900, -1);
-    EXPECT_EQ(own.tm_mon, 10);
-    EXPECT_EQ(own.tm_mday, 30);
 }

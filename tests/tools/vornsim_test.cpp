@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "calendar.hpp"
+#include "blocks.hpp"
 #include "recorder.hpp"
 #include "vorn.hpp"
 #include "vornsim.hpp"
@@ -87,7 +88,7 @@ Decoded decode(const std::string& bytes) {
         after_data = false;
         d.overrun_last = false;
         last_block = b;
-        if (b == 0x80 || b == 0x90) {
+        if (b == vorn::kSampleBlock || b == vorn::kTaggedSampleBlock) {
             EXPECT_LE(i + 1 + 4 * ch, bytes.size());
             std::array<int32_t, 3> v{};
             for (int c = 0; c < ch; ++c) {
@@ -95,46 +96,47 @@ Decoded decode(const std::string& bytes) {
                 EXPECT_EQ(at(p + 3) & 0x78, 0) << "s3 carries only three bits";
                 v[static_cast<std::size_t>(c)] = vorn::sample24(at(p), at(p + 1), at(p + 2), at(p + 3));
             }
-            if (b == 0x90) d.tagged.push_back(static_cast<int64_t>(d.samples.size()));
+            if (b == vorn::kTaggedSampleBlock) d.tagged.push_back(static_cast<int64_t>(d.samples.size()));
             d.samples.push_back(v);
             i += 1 + 4 * ch;
-        } else if (b == 0xA0) {
-            EXPECT_LE(i + 80, bytes.size());
+        } else if (b == vorn::kGpsBlock) {
+            EXPECT_LE(i + vorn::kGpsBlockLength, bytes.size());
             Gps g;
             g.samples_before = static_cast<int64_t>(d.samples.size());
             g.tag = d.tagged.empty() ? -1 : d.tagged.back();
-            for (std::size_t k = 0; k < 76; ++k) {
+            for (std::size_t k = 0; k < vorn::GpsString::kLength; ++k) {
                 g.s.bytes[k] = at(i + 1 + k);
                 EXPECT_FALSE(vorn::is_type_byte(g.s.bytes[k]));
             }
-            EXPECT_EQ(at(i + 77) & 0xF0, 0xB0);
+            EXPECT_TRUE(vorn::is_shift_type(at(i + 77)));
             g.count = vorn::tshift_count(at(i + 78), at(i + 79));
             EXPECT_FALSE(vorn::is_type_byte(at(i + 78)) || vorn::is_type_byte(at(i + 79)));
             d.gps.push_back(g);
-            i += 80;
-        } else if (b == 0xC0) {
+            i += vorn::kGpsBlockLength;
+        } else if (b == vorn::kStatusBlock) {
             EXPECT_LE(i + 3, bytes.size());
             EXPECT_LE(at(i + 1), 1);
             EXPECT_FALSE(vorn::is_type_byte(at(i + 2)));
-            if (at(i + 1) == 1) {
+            if (at(i + 1) == vorn::kOverrunFlag) {
                 ++d.overruns;
                 d.overrun_last = true;
             } else {
                 ++d.status_blocks;
             }
             i += 3;
-        } else if (b == 0xCF) {
+        } else if (b == vorn::kStatusRun) {
             ++d.status_runs;
             ++i;
             int64_t n = 0;
             while (i < bytes.size() && !vorn::is_type_byte(at(i))) ++i, ++n;
             EXPECT_GE(n, 1);
             EXPECT_LE(n, 4);
-        } else if (b == 0xD1) {
-            const uint8_t desc = at(i + 1);
-            const int type = (desc >> 4) & 7;
-            const int len = desc & 0x0F;
+        } else if (b == vorn::kAuxBlock) {
+            const vorn::AuxDescriptor desc = vorn::aux_descriptor(at(i + 1));
+            const int type = desc.type;
+            const int len = desc.length;
             EXPECT_GE(len, 2);
+            EXPECT_EQ(desc.payload(), static_cast<std::size_t>(len - 2));
             if (type == 2) {
                 ++d.aux_values;
                 EXPECT_EQ((len - 2) % 4, 0);
@@ -148,7 +150,7 @@ Decoded decode(const std::string& bytes) {
             }
             for (int k = 0; k < len - 2; ++k) EXPECT_FALSE(vorn::is_type_byte(at(i + 2 + static_cast<std::size_t>(k))));
             i += 2 + static_cast<std::size_t>(len - 2);
-        } else if (b == 0xE0) {
+        } else if (b == vorn::kTrailer) {
             d.trailer = true;
             vorn::TrailerText t;
             for (std::size_t k = i + 1; k < bytes.size(); ++k) t.add(at(k));
@@ -176,7 +178,7 @@ int64_t gps_second(const vorn::GpsString& s) {
     vorn::CivilTime own;
     int64_t t = s.own_seconds(own);
     int32_t offset = 0;
-    EXPECT_TRUE(s.scan_int(60, 61, offset));
+    EXPECT_TRUE(s.scan_int(vorn::kGpsOffset, offset));
     return t + offset;
 }
 
@@ -198,7 +200,7 @@ Options small(double duration = 30.0) {
 TEST(Encoders, SampleRoundTripsThroughTheRecorderDecoder) {
     for (int32_t v : {0, 1, -1, 7, 8, -8, 1023, 1024, 8388607, -8388608, 4194304, -4194305}) {
         uint8_t b[4];
-        encode_sample(v, b);
+        vorn::encode_sample(v, b);
         for (uint8_t x : b) EXPECT_LT(x, 0x80);
         EXPECT_LT(b[3], 8);
         EXPECT_EQ(vorn::sample24(b[0], b[1], b[2], b[3]), v);
@@ -207,11 +209,11 @@ TEST(Encoders, SampleRoundTripsThroughTheRecorderDecoder) {
     for (int i = 0; i < 100000; ++i) {
         int32_t v = static_cast<int32_t>(g() % 16777216) - 8388608;
         uint8_t b[4];
-        encode_sample(v, b);
+        vorn::encode_sample(v, b);
         ASSERT_EQ(vorn::sample24(b[0], b[1], b[2], b[3]), v);
     }
     uint8_t b[4];
-    encode_sample(-1, b);
+    vorn::encode_sample(-1, b);
     EXPECT_EQ(b[0], 0x7F);
     EXPECT_EQ(b[1], 0x7F);
     EXPECT_EQ(b[2], 0x7F);
@@ -221,27 +223,27 @@ TEST(Encoders, SampleRoundTripsThroughTheRecorderDecoder) {
 TEST(Encoders, AuxValueRoundTripsThroughTheRecorderDecoder) {
     for (int32_t v = -1048576; v <= 1048575; v += 997) {
         uint8_t b[3];
-        encode_aux21(v, b);
+        vorn::encode_aux21(v, b);
         ASSERT_EQ(vorn::aux21(b[0], b[1], b[2]), v);
     }
     uint8_t b[3];
-    encode_aux21(1048575, b);
+    vorn::encode_aux21(1048575, b);
     EXPECT_EQ(b[0], 0x3F);
     EXPECT_EQ(b[1], 0x7F);
     EXPECT_EQ(b[2], 0x7F);
 }
 
 TEST(Encoders, ShiftCountIsTheFloorOfWholeQuantaWithinFourteenBits) {
-    EXPECT_EQ(shift_count(0.0), 0);
-    EXPECT_EQ(shift_count(-5.0), 0);
-    EXPECT_EQ(shift_count(2.44140625), 1);
-    EXPECT_EQ(shift_count(2.44), 0);
-    EXPECT_EQ(shift_count(312.5), 128);
-    EXPECT_EQ(shift_count(39997.5), 16382);
-    EXPECT_EQ(shift_count(vorn::tshift_microseconds(16383)), 16383);
-    EXPECT_EQ(shift_count(40000.0), 16383);
-    EXPECT_EQ(shift_count(1e6), 16383);
-    for (int32_t n = 0; n <= 16383; n += 7) EXPECT_EQ(shift_count(vorn::tshift_microseconds(n) + 1e-6), n);
+    EXPECT_EQ(vorn::shift_count(0.0), 0);
+    EXPECT_EQ(vorn::shift_count(-5.0), 0);
+    EXPECT_EQ(vorn::shift_count(2.44140625), 1);
+    EXPECT_EQ(vorn::shift_count(2.44), 0);
+    EXPECT_EQ(vorn::shift_count(312.5), 128);
+    EXPECT_EQ(vorn::shift_count(39997.5), 16382);
+    EXPECT_EQ(vorn::shift_count(vorn::tshift_microseconds(16383)), 16383);
+    EXPECT_EQ(vorn::shift_count(40000.0), 16383);
+    EXPECT_EQ(vorn::shift_count(1e6), 16383);
+    for (int32_t n = 0; n <= 16383; n += 7) EXPECT_EQ(vorn::shift_count(vorn::tshift_microseconds(n) + 1e-6), n);
 }
 
 // ---------------------------------------------------------------------------

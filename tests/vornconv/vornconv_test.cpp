@@ -16,8 +16,12 @@
 #include "lines.hpp"
 
 using namespace vornconv;
-using vornconv_test::GpsSpec;
-using vornconv_test::StreamBuilder;
+using vorn::aux_descriptor;
+using vorn::AuxDescriptor;
+using vorn::line_time;
+using vorn::SampleSink;
+using vorn::testing::GpsSpec;
+using vorn::testing::StreamBuilder;
 
 namespace {
 
@@ -481,7 +485,7 @@ TEST(VornconvConverter, RandomStreamsEndWithADefinedStatus) {
     const std::vector<std::vector<std::string>> modes = {{}, {"-c"}, {"-s", "-x", "1"}, {"-d", "-i"}, {"-g", "-a", "3"},
                                                          {"-t", "-a", "-1e9", "-u"}};
     for (int i = 0; i < 600; ++i) {
-        const std::vector<uint8_t> s = vornconv_test::random_stream(rng);
+        const std::vector<uint8_t> s = vorn::testing::random_stream(rng);
         const Result r = convert(s, options(modes[static_cast<std::size_t>(i) % modes.size()]), true, 5000);
         const int st = static_cast<int>(r.status);
         EXPECT_TRUE(st == 0 || st == 100 || st == 127 || st == 200) << i << " " << st;

@@ -13,6 +13,7 @@
 #include "tagmodel.hpp"
 
 #include "lines.hpp"
+#include "streamgen.hpp"
 
 using namespace vorn;
 using namespace vorn::classic;
@@ -21,6 +22,8 @@ namespace {
 
 // ---- Building streams ---------------------------------------------------------
 
+// A stream of the earlier recorder, built with the shared stream builder:
+// sample n of channel c holds 7n - 3 + c.
 struct Stream {
     std::string bytes;
     int ch = 1;
@@ -30,35 +33,34 @@ struct Stream {
         bytes += text;
         return *this;
     }
-    Stream& sample(uint8_t type = 0x80) {
-        bytes.push_back(static_cast<char>(type));
-        for (int c = 0; c < ch; ++c) {
-            uint32_t u = static_cast<uint32_t>(n * 7 - 3 + c) & 0xFFFFFF;
-            bytes.push_back(static_cast<char>((u >> 17) & 0x7F));
-            bytes.push_back(static_cast<char>((u >> 10) & 0x7F));
-            bytes.push_back(static_cast<char>((u >> 3) & 0x7F));
-            bytes.push_back(static_cast<char>(u & 7));
-        }
+    Stream& sample(uint8_t type = kSampleBlock) {
+        std::vector<int32_t> v;
+        for (int c = 0; c < ch; ++c) v.push_back(static_cast<int32_t>(n * 7 - 3 + c));
+        vorn::testing::StreamBuilder b;
+        b.channels = ch;
+        b.sample(type == kTaggedSampleBlock, v);
+        bytes.append(b.bytes.begin(), b.bytes.end());
         ++n;
         return *this;
     }
     // A GPS block at second t of 2017-01-01 (own time), offset 0, flag 1.
     Stream& gps(int t, int count = 2048, int lat = 50, int lon = 10, int flag = 1) {
-        char s[128];
-        std::snprintf(s, sizeof s, "GA  +21.5 %02d.1234N%03d.567E001234%s%02d%02d%02d.00%s%02d%d  %d CHK*5A   ", lat, lon,
-                      "12 S08 H1.2", t / 3600 % 24, t / 60 % 60, t % 60, "01012017", 0, 1, flag);
-        EXPECT_EQ(std::string(s).size(), 76u);
-        bytes.push_back(static_cast<char>(0xA0));
-        bytes.append(s, 76);
-        bytes.push_back(static_cast<char>(0xB0));
-        bytes.push_back(static_cast<char>((count >> 7) & 0x7F));
-        bytes.push_back(static_cast<char>(count & 0x7F));
+        vorn::testing::GpsSpec g(vorn::testing::kEarlierForm);
+        g.time = 1483228800 + t;
+        g.shift = count;
+        g.lat = lat;
+        g.lon = lon;
+        g.offset = 0;
+        g.flag = flag;
+        vorn::testing::StreamBuilder b;
+        b.gps(g);
+        bytes.append(b.bytes.begin(), b.bytes.end());
         return *this;
     }
     // seconds of `per` samples (the first tagged) and a GPS block each.
     Stream& seconds(int from, int count, int per) {
         for (int t = from; t < from + count; ++t) {
-            sample(0x90);
+            sample(kTaggedSampleBlock);
             for (int k = 1; k < per; ++k) sample();
             gps(t);
         }
@@ -81,7 +83,7 @@ struct Result {
 };
 
 Result convert(const std::string& bytes, Options opt = {}, int64_t limit = 0,
-               SampleStore::Allocate allocate = nullptr) {
+               SampleBuffer::Reallocate allocate = nullptr) {
     Result r;
     ByteReader in(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
     Writer out(&r.out);
@@ -250,29 +252,29 @@ TEST(Validity, PositionMeansAreFrozenAfterOneHundredBlocks) {
     for (int k = 0; k < 4; ++k) {
         s.gps_lat = lats[k];
         update_position_means(s);
-        EXPECT_EQ(s.gps_lat_mean, means[k]) << k;
+        EXPECT_EQ(s.means.lat, means[k]) << k;
     }
     for (int k = 4; k < 100; ++k) {
         s.gps_lat = 50;
         update_position_means(s);
     }
-    EXPECT_EQ(s.gps_lat_mean, 48);
-    EXPECT_EQ(s.n_gps, 100);
+    EXPECT_EQ(s.means.lat, 48);
+    EXPECT_EQ(s.means.n, 100);
     // Frozen: nothing moves the means any more.
     for (int k = 0; k < 50; ++k) {
         s.gps_lat = -9;
         s.gps_lon = 999;
         update_position_means(s);
     }
-    EXPECT_EQ(s.gps_lat_mean, 48);
-    EXPECT_EQ(s.gps_lon_mean, 0);
+    EXPECT_EQ(s.means.lat, 48);
+    EXPECT_EQ(s.means.lon, 0);
     // Means truncate toward zero for negative values too.
     TagState n;
     n.gps_lat = -9;
     update_position_means(n);
     n.gps_lat = 0;
     update_position_means(n);
-    EXPECT_EQ(n.gps_lat_mean, -4);  // -9/2 = -4.5 -> -4
+    EXPECT_EQ(n.means.lat, -4);  // -9/2 = -4.5 -> -4
 }
 
 TEST(Validity, MovedStationTestUsesTheMeansOfEveryBlock) {
@@ -280,9 +282,9 @@ TEST(Validity, MovedStationTestUsesTheMeansOfEveryBlock) {
     p.s_rate = 100;
     p.minimum_gps_counts = 1;
     TagState s;
-    s.gps_lat_mean = 48;
-    s.gps_lon_mean = 10;
-    s.n_gps = 100;
+    s.means.lat = 48;
+    s.means.lon = 10;
+    s.means.n = 100;
     struct Case {
         int32_t lat, lon;
         bool moved;
@@ -534,11 +536,11 @@ TEST(Converter, BufferLimitStopsTheRun) {
     EXPECT_EQ(timed_lines(ru.out).size(), 4u);
 }
 
-int32_t* never(std::size_t) { return nullptr; }
+void* never(void*, std::size_t) { return nullptr; }
 int g_allocations = 0;
-int32_t* twice(std::size_t n) {
+void* twice(void* p, std::size_t bytes) {
     if (++g_allocations > 2) return nullptr;
-    return static_cast<int32_t*>(std::malloc(n * sizeof(int32_t)));
+    return std::realloc(p, bytes);
 }
 
 TEST(Converter, AllocationFailureEndsWithStatus200) {
@@ -547,19 +549,19 @@ TEST(Converter, AllocationFailureEndsWithStatus200) {
     EXPECT_EQ(r.status, Status::fatal);
     EXPECT_EQ(vorn::testing::split_lines(r.err).back(), "vcc malloc failed");
     EXPECT_EQ(vorn::testing::split_lines(r.out).size(), 1u);
-    // Two channels take two chunks each step: the second step fails.
+    // The buffer doubles from its first capacity: the third growth fails.
     g_allocations = 0;
     Stream t = standard_stream(2);
-    for (int64_t k = 0; k < SampleStore::kChunk + 5; ++k) t.sample();
+    for (int64_t k = 0; k < SampleBuffer::kFirstCapacity * 4 + 5; ++k) t.sample();
     r = convert(t.bytes, {}, 0, twice);
     EXPECT_EQ(r.status, Status::fatal);
     EXPECT_EQ(vorn::testing::split_lines(r.err).back(), "vcc malloc failed");
 }
 
-TEST(Converter, StoreGrowsAcrossChunksAndKeepsValues) {
-    // A flush of more than one chunk writes every value in order.
+TEST(Converter, BufferGrowsAndKeepsValues) {
+    // A flush after many growths of the buffer writes every value in order.
     Stream s = standard_stream(3);
-    for (int64_t k = 0; k < SampleStore::kChunk + 100; ++k) s.sample();
+    for (int64_t k = 0; k < SampleBuffer::kFirstCapacity * 16 + 100; ++k) s.sample();
     s.seconds(0, 3, 2);
     Options o;
     o.minimum_gps_counts = 1;

@@ -1,5 +1,6 @@
 // Test helper: writes a hand-built recorder stream from a script on standard
-// input (commands in streamgen.hpp), or with --fuzz SEED a random one.
+// input (commands in streamgen.hpp); with --fuzz SEED a random stream; with
+// --mutate SEED a damaged copy of the stream on standard input.
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
@@ -12,10 +13,14 @@ int main(int argc, char** argv) {
     std::vector<uint8_t> out;
     if (argc == 3 && std::string(argv[1]) == "--fuzz") {
         std::mt19937_64 rng(std::strtoull(argv[2], nullptr, 10));
-        out = vornconv_test::random_stream(rng);
+        out = vorn::testing::random_stream(rng);
+    } else if (argc == 3 && std::string(argv[1]) == "--mutate") {
+        std::string in((std::istreambuf_iterator<char>(std::cin)), std::istreambuf_iterator<char>());
+        const std::string m = vorn::testing::mutate(in, static_cast<unsigned>(std::strtoul(argv[2], nullptr, 10)));
+        out.assign(m.begin(), m.end());
     } else {
         std::string script((std::istreambuf_iterator<char>(std::cin)), std::istreambuf_iterator<char>());
-        vornconv_test::StreamBuilder b;
+        vorn::testing::StreamBuilder b;
         std::string error;
         if (!b.run(script, error)) {
             std::fprintf(stderr, "vornmkstream: %s\n", error.c_str());

@@ -6,10 +6,7 @@
 #include <cmath>
 #include <cstring>
 
-namespace vornconv {
-
-using vorn::DecimalCounter;
-using vorn::put_int;
+namespace vorn {
 
 namespace {
 
@@ -56,7 +53,7 @@ void SampleSink::untimed_run(int64_t first, const int32_t* values, int ch, int64
     }
 }
 
-void SampleSink::timed(int64_t n, const int32_t* values, int ch, vorn::SplitTime t, std::string_view date) {
+void SampleSink::timed(int64_t n, const int32_t* values, int ch, SplitTime t, std::string_view date) {
     char* p = w_.room(kLineMax);
     p = std::to_chars(p, p + 24, n).ptr;
     *p++ = ' ';
@@ -81,25 +78,26 @@ LineTime line_time(double t) {
     // 1e15 s is some thirty million years: far beyond any recording, and
     // well inside what the calendar conversion handles.
     if (!(t > -1e15 && t < 1e15)) return {};
-    return {vorn::split_time(t), true};
+    return {split_time(t), true};
 }
 
-void write_gps_string_line(vorn::Writer& w, const vorn::GpsString& gps, std::string_view temperature,
-                           std::string_view elevation, int64_t t_new) {
+void write_gps_string_line(Writer& w, const GpsString& gps, const GpsWords* words, int64_t t_new) {
     gps.write(w);
     w.put("  ");
-    w.right(temperature, 5);
-    w.put(' ');
-    w.right(elevation, 6);
-    w.put(' ');
+    if (words != nullptr) {
+        w.right(words->temperature, 5);
+        w.put(' ');
+        w.right(words->elevation, 6);
+        w.put(' ');
+    }
     w.num(t_new);
     w.put(' ');
-    vorn::write_datetime(w, vorn::utc_gmtime(t_new));
+    write_datetime(w, utc_gmtime(t_new));
     w.put('\n');
 }
 
-void write_diagnostic_line(vorn::Writer& w, const vorn::GpsString& gps, int64_t t_new, vorn::SplitTime f1,
-                           const vorn::CivilTime& own, int32_t shift_count, int64_t nsample, int not_valid) {
+void write_diagnostic_line(Writer& w, const GpsString& gps, int64_t t_new, SplitTime f1, const CivilTime& own,
+                           int32_t shift_count, int64_t nsample, int not_valid) {
     w.put("D ");
     gps.write(w);
     w.put(' ');
@@ -109,7 +107,7 @@ void write_diagnostic_line(vorn::Writer& w, const vorn::GpsString& gps, int64_t 
     w.put(' ');
     w.num(f1.usec);
     w.put(' ');
-    vorn::write_datetime(w, own);
+    write_datetime(w, own);
     w.put(' ');
     w.num(shift_count);
     w.put(' ');
@@ -119,4 +117,4 @@ void write_diagnostic_line(vorn::Writer& w, const vorn::GpsString& gps, int64_t 
     w.put('\n');
 }
 
-}  // namespace vornconv
+}  // namespace vorn

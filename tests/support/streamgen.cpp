@@ -3,24 +3,46 @@
 #include <charconv>
 #include <cstdio>
 
+#include "blocks.hpp"
 #include "calendar.hpp"
 
-namespace vornconv_test {
+namespace vorn::testing {
+
+// The converter tests' GPS string: filler text around the fields.
+const StreamForm kConverterForm{
+    "$A:      N    .   E   .                 T      D         S  F  end.........................",
+    1483228800 + 600,  // 2017-01-01T00:10:00
+    "21.5", "123.4", false};
+// The earlier recorder's strings, as its converter's tests have them.
+const StreamForm kEarlierForm{
+    "GA  +21.5 50.1234N010.567E001234"  // 0-31
+    "12 S08 H1.2"                       // 32-42
+    "000000.00"                         // 43-51
+    "01012017"                          // 52-59
+    "181  1"                            // 60-65
+    " CHK*5A   ",                       // 66-75
+    1483228800,  // 2017-01-01T00:00:00
+    "+21.5", "001234", true};
 
 namespace {
 
-void put_field(std::string& s, int pos, int width, int64_t v, bool zero = true) {
+using vorn::GpsField;
+
+// A number "%0*d" into a field, its last digits when it is too long.
+void put_field(std::string& s, GpsField f, int64_t v) {
+    const int width = static_cast<int>(f.width());
     char tmp[32];
-    std::snprintf(tmp, sizeof tmp, zero ? "%0*lld" : "%*lld", width, static_cast<long long>(v));
+    std::snprintf(tmp, sizeof tmp, "%0*lld", width, static_cast<long long>(v));
     std::string t(tmp);
-    if (static_cast<int>(t.size()) > width) t = t.substr(t.size() - static_cast<std::size_t>(width));
-    s.replace(static_cast<std::size_t>(pos), static_cast<std::size_t>(width), t);
+    if (static_cast<int>(t.size()) > width) t = t.substr(t.size() - f.width());
+    s.replace(f.first, f.width(), t);
 }
 
-void put_text(std::string& s, int pos, int width, const std::string& v) {
-    std::string t = v.substr(0, static_cast<std::size_t>(width));
-    t.insert(0, static_cast<std::size_t>(width) - t.size(), ' ');
-    s.replace(static_cast<std::size_t>(pos), static_cast<std::size_t>(width), t);
+// A word right-aligned in a field.
+void put_text(std::string& s, GpsField f, const std::string& v) {
+    std::string t = v.substr(0, f.width());
+    t.insert(0, f.width() - t.size(), ' ');
+    s.replace(f.first, f.width(), t);
 }
 
 std::vector<std::string_view> words(std::string_view line) {
@@ -80,18 +102,19 @@ std::string unescape(std::string_view s) {
 }
 
 void StreamBuilder::sample(bool tagged, const std::vector<int32_t>& values) {
-    byte(tagged ? 0x90 : 0x80);
+    // Any number of channels, for streams whose header names another count.
+    byte(tagged ? vorn::kTaggedSampleBlock : vorn::kSampleBlock);
     for (int c = 0; c < channels; ++c) {
-        int64_t v;
+        int64_t x;
         if (c < static_cast<int>(values.size()))
-            v = values[static_cast<std::size_t>(c)];
+            x = values[static_cast<std::size_t>(c)];
+        else if (form->ramp_by_channel)
+            x = next_value + 1000 * c;
         else
-            v = c == 0 ? next_value : c == 1 ? -next_value : 1000 + next_value;
-        const auto u = static_cast<uint32_t>(v) & 0xFFFFFF;
-        byte((u >> 17) & 0x7F);
-        byte((u >> 10) & 0x7F);
-        byte((u >> 3) & 0x7F);
-        byte(u & 0x07);
+            x = c == 0 ? next_value : c == 1 ? -next_value : 1000 + next_value;
+        uint8_t b[vorn::kSampleBytes];
+        vorn::encode_sample(static_cast<int32_t>(x), b);
+        bytes.insert(bytes.end(), b, b + sizeof b);
     }
     ++next_value;
 }
@@ -100,32 +123,30 @@ void StreamBuilder::samples(int64_t n) {
     for (int64_t i = 0; i < n; ++i) sample(false);
 }
 
-// Layout of the test strings (positions from 0):
-//   0 '$'  1 id  4-8 temp  10-11 lat  18-20 lon  26-31 elev  32 source
-//   33 fix  43-48 hhmmss  52-59 ddmmyyyy  60-61 offset  62 source  65 flag
-// other positions carry filler text.
+// The fields (recorder/blocks.hpp) written into the form's template; the
+// other positions keep its text.
 std::string StreamBuilder::gps_string(const GpsSpec& g) {
-    std::string s = "$A:      N    .   E   .                 T      D         S  F  end.........";
-    s.resize(76, '.');
-    s[1] = g.id;
+    std::string s(g.form);
+    s.resize(vorn::GpsString::kLength, '.');
+    s[vorn::kGpsIdentifier.first] = g.id;
     if (g.id == 'X') {
-        put_text(s, 4, 5, g.temp);
-        put_text(s, 26, 6, g.elev);
+        put_text(s, vorn::kGpsTemperature, g.temp);
+        put_text(s, vorn::kGpsElevation, g.elev);
     }
-    put_field(s, 10, 2, g.lat);
-    put_field(s, 18, 3, g.lon);
-    put_field(s, 32, 1, g.source);
-    put_field(s, 33, 1, g.age);
+    put_field(s, vorn::kGpsLatitude, g.lat);
+    put_field(s, vorn::kGpsLongitude, g.lon);
+    put_field(s, vorn::kGpsSource, g.source);
+    put_field(s, vorn::kGpsFix, g.age);
     const vorn::CivilTime c = vorn::utc_gmtime(g.time);
-    put_field(s, 43, 2, c.tm_hour);
-    put_field(s, 45, 2, c.tm_min);
-    put_field(s, 47, 2, c.tm_sec);
-    put_field(s, 52, 2, c.tm_mday);
-    put_field(s, 54, 2, c.tm_mon + 1);
-    put_field(s, 56, 4, c.tm_year + 1900);
-    put_field(s, 60, 2, g.offset);
-    put_field(s, 62, 1, g.source2);
-    put_field(s, 65, 1, g.flag);
+    put_field(s, vorn::kGpsHour, c.tm_hour);
+    put_field(s, vorn::kGpsMinute, c.tm_min);
+    put_field(s, vorn::kGpsSecond, c.tm_sec);
+    put_field(s, vorn::kGpsDay, c.tm_mday);
+    put_field(s, vorn::kGpsMonth, c.tm_mon + 1);
+    put_field(s, vorn::kGpsYear, c.tm_year + 1900);
+    put_field(s, vorn::kGpsOffset, g.offset);
+    put_field(s, vorn::kGpsSource2, g.source2);
+    put_field(s, vorn::kGpsOffsetFlag, g.flag);
     for (const auto& [pos, text] : g.puts)
         for (std::size_t i = 0; i < text.size() && pos + static_cast<int>(i) < 76; ++i)
             s[static_cast<std::size_t>(pos) + i] = text[i];
@@ -133,32 +154,35 @@ std::string StreamBuilder::gps_string(const GpsSpec& g) {
 }
 
 void StreamBuilder::gps(const GpsSpec& g) {
-    std::vector<uint8_t> b;
-    std::string s = gps_string(g);
-    b.insert(b.end(), s.begin(), s.end());
-    b.push_back(static_cast<uint8_t>(g.shift_type));
-    b.push_back(static_cast<uint8_t>((g.shift >> 7) & 0x7F));
-    b.push_back(static_cast<uint8_t>(g.shift & 0x7F));
-    if (g.cut >= 0 && static_cast<std::size_t>(g.cut) < b.size()) b.resize(static_cast<std::size_t>(g.cut));
-    byte(0xA0);
-    bytes.insert(bytes.end(), b.begin(), b.end());
+    vorn::GpsString s;
+    const std::string text = gps_string(g);
+    std::copy(text.begin(), text.end(), s.bytes.begin());
+    uint8_t block[vorn::kGpsBlockLength];
+    vorn::encode_gps_block(s, g.shift, block, static_cast<uint8_t>(g.shift_type));
+    std::size_t n = sizeof block;
+    if (g.cut >= 0 && static_cast<std::size_t>(g.cut) + 1 < n) n = static_cast<std::size_t>(g.cut) + 1;
+    bytes.insert(bytes.end(), block, block + n);
+}
+
+void StreamBuilder::status(int flag, int value) {
+    byte(vorn::kStatusBlock);
+    byte(flag);
+    byte(value);
 }
 
 void StreamBuilder::aux_values(int type, const std::vector<std::pair<int, int32_t>>& entries) {
-    byte(0xD1);
-    byte((type & 7) << 4 | ((2 + 4 * static_cast<int>(entries.size())) & 0x0F));
+    byte(vorn::kAuxBlock);
+    byte(vorn::encode_aux_descriptor(type, 2 + static_cast<int>(vorn::kAuxEntryBytes * entries.size())));
     for (const auto& [unit, value] : entries) {
-        const auto u = static_cast<uint32_t>(value) & 0x1FFFFF;
-        byte(unit & 0x7F);
-        byte((u >> 14) & 0x7F);
-        byte((u >> 7) & 0x7F);
-        byte(u & 0x7F);
+        uint8_t e[vorn::kAuxEntryBytes];
+        vorn::encode_aux_entry(unit, value, e);
+        bytes.insert(bytes.end(), e, e + sizeof e);
     }
 }
 
 void StreamBuilder::aux_text(int type, std::string_view s) {
-    byte(0xD1);
-    byte((type & 7) << 4 | ((2 + static_cast<int>(s.size())) & 0x0F));
+    byte(vorn::kAuxBlock);
+    byte(vorn::encode_aux_descriptor(type, 2 + static_cast<int>(s.size())));
     text(s);
 }
 
@@ -192,9 +216,14 @@ bool StreamBuilder::run(std::string_view script, std::string& error) {
             }
             return true;
         };
-        if (cmd == "header" || cmd == "text" || cmd == "trailer") {
+        if (cmd == "form") {
+            if (rest == "converter") form = &kConverterForm;
+            else if (rest == "earlier") form = &kEarlierForm;
+            else return bad("form converter | form earlier");
+            last = GpsSpec(*form);
+        } else if (cmd == "header" || cmd == "text" || cmd == "trailer") {
             std::string t = unescape(rest);
-            if (cmd == "trailer") byte(0xE0);
+            if (cmd == "trailer") byte(vorn::kTrailer);
             if (cmd == "header") {
                 std::size_t p = t.find("CH_NUM=");
                 if (p != std::string::npos && p + 7 < t.size() && t[p + 7] >= '1' && t[p + 7] <= '3')
@@ -203,7 +232,7 @@ bool StreamBuilder::run(std::string_view script, std::string& error) {
             text(t);
         } else if (cmd == "bytes" || cmd == "aux") {
             if (!numbers(16)) return bad("bytes must be hex");
-            if (cmd == "aux") byte(0xD1);
+            if (cmd == "aux") byte(vorn::kAuxBlock);
             for (int64_t v : nums) byte(static_cast<int>(v));
         } else if (cmd == "channels") {
             if (!numbers(10) || nums.size() != 1) return bad("channels N");
@@ -235,8 +264,8 @@ bool StreamBuilder::run(std::string_view script, std::string& error) {
             GpsSpec g = last;
             g.puts.clear();
             g.cut = -1;
-            g.shift_type = 0xB0;
-            int64_t count = 1, spr = 1, step = 1;
+            g.shift_type = vorn::kShiftBlock;
+            int64_t count = 1, spr = 1, step = 1, pre = 0, post = 0;
             std::size_t first = 0;
             if (cmd == "seconds") {
                 if (w.empty() || !to_int(w[0], count)) return bad("seconds N ...");
@@ -287,6 +316,10 @@ bool StreamBuilder::run(std::string_view script, std::string& error) {
                     g.cut = static_cast<int>(n);
                 } else if (k == "spr") {
                     spr = n;
+                } else if (k == "pre") {
+                    pre = n;
+                } else if (k == "post") {
+                    post = n;
                 } else if (k == "step") {
                     step = n;
                 } else {
@@ -299,7 +332,9 @@ bool StreamBuilder::run(std::string_view script, std::string& error) {
                 last.time = g.time + 1;
             } else {
                 for (int64_t i = 0; i < count; ++i) {
+                    samples(pre);
                     sample(true);
+                    samples(post);
                     gps(g);
                     samples(spr - 1);
                     g.time += step;
@@ -343,7 +378,7 @@ std::vector<uint8_t> random_stream(std::mt19937_64& rng) {
                 break;
             case 5: b.status(pick(10) == 0 ? 1 : pick(128), pick(128)); break;
             case 6:
-                b.byte(0xCF);
+                b.byte(vorn::kStatusRun);
                 for (int k = pick(6); k > 0; --k) b.byte(pick(128));
                 break;
             case 7: {
@@ -357,13 +392,13 @@ std::vector<uint8_t> random_stream(std::mt19937_64& rng) {
             case 8:
                 for (int k = 1 + pick(5); k > 0; --k) b.byte(pick(16));
                 break;
-            case 9: b.byte(0x80 + pick(128)); break;
+            case 9: b.byte(vorn::kSampleBlock + pick(128)); break;
             case 10: b.byte(pick(128)); break;
             default: b.samples(pick(5)); break;
         }
     }
     if (pick(3) == 0) {
-        b.byte(0xE0);
+        b.byte(vorn::kTrailer);
         b.text("END=1;\r\n");
     }
     // Mutations: flipped, dropped or inserted bytes, and a cut end.
@@ -380,4 +415,26 @@ std::vector<uint8_t> random_stream(std::mt19937_64& rng) {
     return s;
 }
 
-}  // namespace vornconv_test
+}  // namespace vorn::testing
+
+namespace vorn::testing {
+
+std::string mutate(std::string s, unsigned seed) {
+    std::mt19937 rng(seed);
+    auto pick = [&](std::size_t n) { return n == 0 ? 0 : static_cast<std::size_t>(rng() % n); };
+    const uint8_t interesting[] = {0x80, 0x90, 0xA0, 0xB0, 0xB3, 0xC0, 0xCF, 0xD1, 0xE0, 0xE5, 0xF0, 0x00, 0x0F, 0x20};
+    int edits = 1 + static_cast<int>(rng() % 8);
+    for (int e = 0; e < edits; ++e) {
+        switch (rng() % 6) {
+        case 0: if (!s.empty()) s[pick(s.size())] = static_cast<char>(rng()); break;
+        case 1: s.insert(s.begin() + static_cast<long>(pick(s.size() + 1)), static_cast<char>(interesting[pick(sizeof interesting)])); break;
+        case 2: if (!s.empty()) { std::size_t p = pick(s.size()); s.erase(p, 1 + pick(40)); } break;
+        case 3: if (!s.empty()) { std::size_t p = pick(s.size()); s.insert(p, s.substr(p, 1 + pick(200))); } break;
+        case 4: if (rng() % 4 == 0 && !s.empty()) s.resize(pick(s.size())); break;
+        default: if (!s.empty()) s[pick(s.size())] ^= static_cast<char>(1u << (rng() % 8)); break;
+        }
+    }
+    return s;
+}
+
+}  // namespace vorn::testing

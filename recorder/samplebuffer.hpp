@@ -1,4 +1,4 @@
-// The converter's buffer of samples decoded since the last valid time tag.
+// The converters' buffer of samples decoded since the last valid time tag.
 //
 // The values of one sample (one per channel, channel 0 first) lie side by
 // side. The buffer grows geometrically as samples arrive, up to the limit of
@@ -6,14 +6,20 @@
 // follows the longest stretch without a valid tag, not the worst case.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 
-namespace vornconv {
+namespace vorn {
 
 class SampleBuffer {
 public:
-    SampleBuffer(int channels, int64_t limit) : channels_(channels), limit_(limit) {}
+    // Grows a block of memory as std::realloc does (tests give one that fails).
+    using Reallocate = void* (*)(void* p, std::size_t bytes);
+    static void* system_realloc(void* p, std::size_t bytes) { return std::realloc(p, bytes); }
+
+    SampleBuffer(int channels, int64_t limit, Reallocate reallocate = nullptr)
+        : channels_(channels), limit_(limit), reallocate_(reallocate != nullptr ? reallocate : system_realloc) {}
     SampleBuffer(const SampleBuffer&) = delete;
     SampleBuffer& operator=(const SampleBuffer&) = delete;
     ~SampleBuffer() { std::free(data_); }
@@ -29,14 +35,17 @@ public:
     int64_t capacity() const { return capacity_; }
     int channels() const { return channels_; }
 
+    // The first capacity, in samples per channel.
+    static constexpr int64_t kFirstCapacity = 4096;
+
 private:
     bool grow(int64_t i) {
-        int64_t cap = capacity_ < 4096 ? 4096 : capacity_ * 2;
+        int64_t cap = capacity_ < kFirstCapacity ? kFirstCapacity : capacity_ * 2;
         while (cap <= i) cap *= 2;
         if (cap > limit_) cap = limit_;
         if (cap <= i) return false;
         const auto bytes = static_cast<std::size_t>(cap) * static_cast<std::size_t>(channels_) * sizeof(int32_t);
-        void* p = std::realloc(data_, bytes);
+        void* p = reallocate_(data_, bytes);
         if (p == nullptr) return false;
         data_ = static_cast<int32_t*>(p);
         capacity_ = cap;
@@ -47,6 +56,7 @@ private:
     int64_t capacity_ = 0;
     int channels_;
     int64_t limit_;
+    Reallocate reallocate_;
 };
 
-}  // namespace vornconv
+}  // namespace vorn
