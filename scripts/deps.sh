@@ -21,6 +21,8 @@ command -v ssh >/dev/null 2>&1 || need+=(openssh-client)
 command -v shellcheck >/dev/null 2>&1 || need+=(shellcheck)
 command -v groff >/dev/null 2>&1 || need+=(groff-base)
 command -v script >/dev/null 2>&1 || need+=(bsdutils)
+command -v slurmctld >/dev/null 2>&1 || need+=(slurm-wlm)
+command -v munged >/dev/null 2>&1 || need+=(munge)
 if [ ${#need[@]} -gt 0 ]; then
   echo "installing: ${need[*]}"
   SUDO=

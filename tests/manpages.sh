@@ -31,7 +31,7 @@ check vornjoin
 check vornhead
 check vornsim s c r d t f p j u U g G O a x X z V n T N D A F k o
 check vornchain s q k A
-check vornbatch j S f k q A
+check vornbatch j S f k q A R B W
 check grid2mseed n s l c r e o A
 check timereport e r p i
 for page in "$man"/*.1; do
