@@ -65,6 +65,17 @@ CivilTime utc_gmtime(int64_t seconds) {
     return t;
 }
 
+int64_t utc_seconds(int64_t year, int64_t month, int64_t day, int64_t hour, int64_t minute, int64_t second) {
+    CivilTime t;
+    t.tm_year = year - 1900;
+    t.tm_mon = month - 1;
+    t.tm_mday = day;
+    t.tm_hour = hour;
+    t.tm_min = minute;
+    t.tm_sec = second;
+    return utc_mktime(t);
+}
+
 void write_datetime(Writer& w, const CivilTime& t) {
     w.num(t.tm_year + 1900, 4, ' ');
     w.put('-');

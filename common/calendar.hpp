@@ -24,6 +24,9 @@ struct CivilTime {
 // Seconds since 1970-01-01 00:00:00 UTC of t; normalises t's fields in place
 // as mktime does.
 int64_t utc_mktime(CivilTime& t);
+// Seconds since 1970 of a calendar date and time as people write it (month
+// 1-12), normalised as utc_mktime normalises.
+int64_t utc_seconds(int64_t year, int64_t month, int64_t day, int64_t hour, int64_t minute, int64_t second);
 // The broken-down UTC time of seconds since 1970, as gmtime gives it.
 CivilTime utc_gmtime(int64_t seconds);
 

@@ -104,14 +104,7 @@ std::optional<int64_t> parse_utc_text(std::string_view s) {
     if (!num(0, 4, y) || !num(5, 2, mo) || !num(8, 2, d) || !num(11, 2, h) || !num(14, 2, mi) || !num(17, 2, se) ||
         !num(20, 6, us) || us < 0)
         return std::nullopt;
-    vorn::CivilTime t;
-    t.tm_year = y - 1900;
-    t.tm_mon = mo - 1;
-    t.tm_mday = d;
-    t.tm_hour = h;
-    t.tm_min = mi;
-    t.tm_sec = se;
-    return vorn::utc_mktime(t) * 1'000'000 + us;
+    return vorn::utc_seconds(y, mo, d, h, mi, se) * 1'000'000 + us;
 }
 
 std::string duration_text(int64_t us) {

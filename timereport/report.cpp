@@ -111,14 +111,7 @@ bool read_datetime(std::string_view& s, int64_t& seconds) {
     if (y < -100000 || y > 100000 || mo < 1 || mo > 12 || d < 1 || d > 31 || h < 0 || h > 23 || mi < 0 ||
         mi > 59 || se < 0 || se > 60)
         return false;
-    vorn::CivilTime t;
-    t.tm_year = y - 1900;
-    t.tm_mon = mo - 1;
-    t.tm_mday = d;
-    t.tm_hour = h;
-    t.tm_min = mi;
-    t.tm_sec = se;
-    seconds = vorn::utc_mktime(t);
+    seconds = vorn::utc_seconds(y, mo, d, h, mi, se);
     return true;
 }
 
@@ -250,7 +243,7 @@ std::string utc_text(int64_t t_us) {
     std::string s;
     vorn::Writer w(&s);
     const vorn::CivilTime c = vorn::utc_gmtime(sec);
-    w.num(c.tm_year + 1900, 4, '0');
+    w.num(c.tm_year + 1900, 4, '0');  // ISO 8601: the year zero-padded, unlike the tag list's
     w.put('-');
     w.num(c.tm_mon + 1, 2, '0');
     w.put('-');

@@ -69,14 +69,7 @@ bool parse_time(std::string_view s, int64_t& t) {
     int y, mo, d, h, mi, se;
     std::string z(s);
     if (std::sscanf(z.c_str(), "%d-%d-%dT%d:%d:%d", &y, &mo, &d, &h, &mi, &se) != 6) return false;
-    vorn::CivilTime c;
-    c.tm_year = y - 1900;
-    c.tm_mon = mo - 1;
-    c.tm_mday = d;
-    c.tm_hour = h;
-    c.tm_min = mi;
-    c.tm_sec = se;
-    t = vorn::utc_mktime(c);
+    t = vorn::utc_seconds(y, mo, d, h, mi, se);
     return true;
 }
 
