@@ -12,6 +12,7 @@
 #include <string>
 
 #include "harness.hpp"
+#include "blocks.hpp"
 #include "recorder.hpp"
 #include "textparse.hpp"
 

@@ -92,7 +92,7 @@ int64_t max_record_samples(int64_t step_us, double header_rate) {
 
 ChannelPacker::ChannelPacker(const StreamCodes& codes, int channel, int32_t reclen, Encoding encoding,
                              int64_t step_us, int64_t max_samples)
-    : reclen_(reclen), encoding_(encoding), de_(libmseed_encoding(encoding)), step_(step_us) {
+    : encoding_(encoding), de_(libmseed_encoding(encoding)), step_(step_us) {
     msr_ = make_template(codes, channel, reclen, step_us);
     msr_->encoding = de_;
     // The data begin after 64 header bytes (fixed section and the two

@@ -114,7 +114,6 @@ private:
     void record(char* record, int length);
 
     MSRecord_s* msr_ = nullptr;
-    int32_t reclen_;
     Encoding encoding_;
     int8_t de_;
     int64_t step_;

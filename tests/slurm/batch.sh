@@ -200,9 +200,11 @@ check "-W: returns while the task runs" [ -n "$(squeue -h -j "$job" -o %i)" ]
 check "-j: tasks at once" grep -q ' ArrayTaskThrottle=1 ' <(scontrol -o show job "$job")
 await hold/started
 # Interrupting a run that waits for an earlier array leaves that array.
+: >wterm.err
 vornbatch -R slurm cin wout >/dev/null 2>wterm.err &
 pid=$!
-for ((i = 0; i < 100; i++)); do
+# A loaded machine (the sanitizer build, other tests at once) may take a while.
+for ((i = 0; i < 600; i++)); do
   grep -q 'waiting for it' wterm.err && break
   sleep 0.1
 done
