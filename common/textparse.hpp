@@ -80,6 +80,33 @@ struct Masks {
     m.space |= bits(_mm_cmpeq_epi8(x, _mm_set1_epi8(' ')));
     m.minus |= bits(_mm_cmpeq_epi8(x, _mm_set1_epi8('-')));
 }
+
+// The masks hold one bit per byte: byte i of the line is bit i (the first
+// byte is the lowest bit). Drawn below with the first byte on the left, so
+// "<< 1" moves every mark one byte on (onto the following byte) and ">> 1"
+// one byte back:
+//
+//   line      - 1 2   3 4 5   - 6      ("-12 345 -6", bytes past its end
+//   byte      0 1 2 3 4 5 6 7 8 9       are cut off by in_line)
+//   digit     0 1 1 0 1 1 1 0 0 1
+//   space     0 0 0 1 0 0 0 1 0 0
+//   minus     1 0 0 0 0 0 0 0 1 0
+//   in_line   1 1 1 1 1 1 1 1 1 1      (then zeros up to bit 63)
+//   starts    0 1 0 0 1 0 0 0 0 1      digit & ~(digit << 1): a field's first digit
+//   lasts     0 0 1 0 0 0 1 0 0 1      digit & ~(digit >> 1): a field's last digit
+//   signs     0 1 0 0 0 0 0 0 0 1      minus << 1: the field starting here is negative
+//
+// Rule one: every byte of the line is a digit, a space or a minus sign.
+[[gnu::always_inline]] inline bool only_plain_bytes(const Masks& m, uint64_t in_line) {
+    return ((m.digit | m.space | m.minus) & in_line) == in_line;
+}
+// Rule two: every minus sign stands right before a field's first digit
+// (starts >> 1 marks the byte before each start) and right after neither a
+// digit nor another minus sign; so each field is a run of digits with one
+// minus sign just before it or none.
+[[gnu::always_inline]] inline bool signs_lead_fields(uint64_t minus, uint64_t digit, uint64_t starts) {
+    return (minus & ~(starts >> 1)) == 0 && (minus & ((minus | digit) << 1)) == 0;
+}
 }  // namespace plain
 #endif
 
@@ -97,13 +124,12 @@ template <int Count>
     plain::add_block(m, b + 32, 32);
     if (size > 48) plain::add_block(m, b + 48, 48);
     const uint64_t in_line = size >= 64 ? ~uint64_t{0} : (uint64_t{1} << size) - 1;
-    if (((m.digit | m.space | m.minus) & in_line) != in_line) return false;
+    if (!plain::only_plain_bytes(m, in_line)) return false;
     const uint64_t digit = m.digit & in_line;
     const uint64_t minus = m.minus & in_line;
-    // Each field is a run of digits, with a minus sign just before it or none.
     uint64_t starts = digit & ~(digit << 1);
     uint64_t lasts = digit & ~(digit >> 1);
-    if ((minus & ~(starts >> 1)) != 0 || (minus & ((minus | digit) << 1)) != 0) return false;
+    if (!plain::signs_lead_fields(minus, digit, starts)) return false;
     // A run that reaches the 64th byte may go on beyond it.
     if (size > 64) lasts &= ~(uint64_t{1} << 63);
     const uint64_t signs = minus << 1;  // bit s: the field at s has a sign
