@@ -266,7 +266,5 @@ private:
 // sign, decimal digits up to the first non-digit; no digits give 0. As the
 // C library does, the long result saturates and is then cut to 32 bits.
 int32_t atoi_like(std::string_view s);
-// atof on a command-line operand (C locale).
-double atof_like(const char* s);
 
 }  // namespace vorn

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <string>
 
+#include "convoptions.hpp"
 #include "harness.hpp"
 #include "recorder.hpp"
 #include "textparse.hpp"
@@ -33,13 +34,13 @@ void atoi_agrees(const std::string& s) {
 }
 
 void atof_agrees(const std::string& s) {
-    const double v = atof_like(s.c_str());
+    const double v = vornconv::atof_like(s.c_str());
     if (std::isnan(v)) return;
     char text[64];
     const auto r = std::to_chars(text, text + sizeof text, v);
     if (r.ec != std::errc()) broken("to_chars failed", s);
     const std::string back(text, static_cast<std::size_t>(r.ptr - text));
-    const double w = atof_like(back.c_str());
+    const double w = vornconv::atof_like(back.c_str());
     if (std::memcmp(&v, &w, sizeof v) != 0) broken("an atof value does not print back", s);
 }
 
