@@ -46,7 +46,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
         const std::string name = whole.path();
         const auto status = filetools::print_sequence_number(name.c_str(), out, diag);
         out.flush();
-        const bool ok = status == filetools::SeqStatus::ok;
+        const bool ok = status == vorn::Exit::ok;
         if (ok != (scan == filetools::HeaderScan::ended)) broken("vornseq and the scan disagree on the header");
         if (ok && out_text != std::to_string(filetools::find_fileno(tokens, filetools::kSeqNoNumber)) + "\n")
             broken("vornseq printed another number", out_text);
