@@ -1,9 +1,12 @@
 #include "textlines.hpp"
 
+#include "cpu.hpp"
+
 namespace vorn {
 
 // Every text stage reads every line here: on processors with AVX2 and BMI2
-// it runs as code built for them (the same results, fewer instructions).
+// it runs as code built for them (the same results, fewer instructions;
+// see cpu.hpp).
 VORN_HOT_CLONES
 bool parse_sample_line(std::string_view line, int ch, SampleLine& s, std::size_t readable_after) {
     if (line.size() + readable_after >= kPlainSpan) {

@@ -17,15 +17,6 @@
 #include <emmintrin.h>
 #endif
 
-// For the hottest functions: a second build for x86-64 processors with
-// AVX2, BMI1/2 and friends, chosen when the program starts. Integer code
-// only (the floating-point code must give the same bits everywhere).
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
-#define VORN_HOT_CLONES __attribute__((target_clones("default", "arch=x86-64-v3")))
-#else
-#define VORN_HOT_CLONES
-#endif
-
 namespace vorn {
 
 // The C locale's white space: space, \t, \n, \v, \f, \r.
