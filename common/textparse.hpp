@@ -42,8 +42,8 @@ inline uint64_t value(const char* p, std::size_t n) {
 // The leading fields of a plain line, read all at once: a line whose first
 // kPlainSpan bytes (or all its bytes, if fewer) are only digits, spaces and
 // minus signs, as nearly every line of the text record stream is. The caller
-// must be able to read kPlainSpan bytes from the line's start (a LineReader's
-// line with its padding). read_plain_fields gives the magnitude and sign of
+// must be able to read kPlainSpan bytes from the line's start (a PaddedLine
+// can be read so). read_plain_fields gives the magnitude and sign of
 // each of the first Count fields, or false when the line is not plain, has
 // fewer fields, or a field is not a minus sign and 1 to 16 digits; the line
 // is then read field by field, which gives the exact verdict.

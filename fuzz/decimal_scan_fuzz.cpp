@@ -71,7 +71,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     if (size < 1) return 0;
     MemFile input(data + 1, size - 1);
     LineReader in(input.fd(), buffer_size(data[0]));
-    std::string_view line;
+    vorn::PaddedLine line;
     for (int k = 0; k < 64 && in.next(line); ++k) {
         std::string s(line.substr(0, line.find('\0')));
         atoi_agrees(s);

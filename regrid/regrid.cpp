@@ -307,7 +307,7 @@ Exit rate_not_supported(const HeaderValues& h, int64_t hx, Writer& out, Writer& 
 
 Exit run_regrid(LineReader& in, Writer& out, Writer& err, const RegridOptions& options) {
     HeaderValues h;
-    std::string_view line;
+    vorn::PaddedLine line;
     if (in.next(line)) read_header_line(line, h);
     write_header_line(out, h);
 
@@ -324,7 +324,7 @@ Exit run_regrid(LineReader& in, Writer& out, Writer& err, const RegridOptions& o
     while (in.next(line)) {
         if (!supported) return unsupported(h, err);
         int64_t t = 0;
-        if (!parse_sample_line(line, ch, s, LineReader::kPadding)) {
+        if (!parse_sample_line(line, ch, s)) {
             warn_malformed_line(err, in.line_number(), line);
             continue;
         }
