@@ -29,7 +29,7 @@ void write_grid_line(Writer& out, const GridLine& g, int channels, NumberText& s
 
 Exit run_axisturn(LineReader& in, Writer& out, Writer& err) {
     HeaderValues h;
-    std::string_view line;
+    vorn::PaddedLine line;
     if (in.next(line)) read_header_line(line, h);
     write_header_line(out, h);
     // "XXX" and the channel count: kept on purpose, stored scripts expect it.
@@ -45,7 +45,7 @@ Exit run_axisturn(LineReader& in, Writer& out, Writer& err) {
             report_unsupported_header(err, program_name(), h);
             return Exit::no_useful_data;
         }
-        if (!parse_grid_line(line, ch, g, LineReader::kPadding)) {
+        if (!parse_grid_line(line, ch, g)) {
             warn_malformed_line(err, in.line_number(), line);
             continue;
         }

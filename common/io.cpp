@@ -164,7 +164,7 @@ bool LineReader::fill() {
     }
 }
 
-bool LineReader::next_slow(std::string_view& line) {
+bool LineReader::next_slow(PaddedLine& line) {
     std::size_t scanned = 0;
     for (;;) {
         const char* b = buf_.data() + begin_;
@@ -172,7 +172,7 @@ bool LineReader::next_slow(std::string_view& line) {
         const void* nl = std::memchr(b + scanned, '\n', have - scanned);
         if (nl != nullptr) {
             std::size_t n = static_cast<std::size_t>(static_cast<const char*>(nl) - b);
-            line = std::string_view(b, n);
+            line = PaddedLine(std::string_view(b, n));
             begin_ += n + 1;
             ++lineno_;
             return true;
@@ -208,7 +208,7 @@ bool LineReader::next_slow(std::string_view& line) {
                     break;
                 }
             }
-            line = std::string_view(buf_.data() + begin_, kMaxLine);
+            line = PaddedLine(std::string_view(buf_.data() + begin_, kMaxLine));
             begin_ = rest_at;
             ++lineno_;
             // The kept text stays valid until the next call.
@@ -216,7 +216,7 @@ bool LineReader::next_slow(std::string_view& line) {
         }
         if (!fill()) {
             if (end_ == begin_) return false;
-            line = std::string_view(buf_.data() + begin_, end_ - begin_);
+            line = PaddedLine(std::string_view(buf_.data() + begin_, end_ - begin_));
             // The last line has no line feed of its own: one is written
             // behind it (the padding has room), in place of whatever older
             // bytes lay there.

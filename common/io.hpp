@@ -135,6 +135,28 @@ private:
     bool eof_ = false;
 };
 
+// A line's text (the string_view it is) with at least kPadding readable
+// bytes behind it in memory, so that parsers may load whole words near its
+// end without a check. A LineReader hands lines out as this; elsewhere one
+// is made only by assume_padded, whose caller vouches for the bytes.
+// Shortening a PaddedLine (remove_prefix, remove_suffix) keeps the promise;
+// a plain string_view cannot be assigned to one.
+class PaddedLine : public std::string_view {
+public:
+    static constexpr std::size_t kPadding = 64;
+
+    // An empty line (with its padding).
+    PaddedLine() : std::string_view(kEmpty, 0) {}
+    // text, behind which the caller makes sure that kPadding bytes can be
+    // read (their values do not matter).
+    static PaddedLine assume_padded(std::string_view text) { return PaddedLine(text); }
+
+private:
+    friend class LineReader;
+    explicit PaddedLine(std::string_view text) : std::string_view(text) {}
+    static constexpr char kEmpty[kPadding] = {'\n'};
+};
+
 // Line input in large blocks: each line without its line feed. A last line
 // without a line feed is still a line. Lines of any length are returned
 // whole, up to a generous cap beyond which the rest of the line is dropped.
@@ -143,19 +165,19 @@ private:
 // over-long line). No scanner accepts that byte, so a scanner that misses
 // the line's end still stops there, never in older bytes of the buffer.
 // Behind every line lie at least kPadding readable bytes (of no particular
-// value beyond that first one), so that parsers may load whole words near
-// its end.
+// value beyond that first one): the lines are PaddedLines.
 class LineReader {
 public:
-    static constexpr std::size_t kPadding = 64;
+    static constexpr std::size_t kPadding = PaddedLine::kPadding;
 
     explicit LineReader(int fd, std::size_t capacity = 1 << 20);
     explicit LineReader(std::string_view text);
     LineReader(const LineReader&) = delete;
     LineReader& operator=(const LineReader&) = delete;
 
-    // The next line, or false at the end of input.
-    bool next(std::string_view& line) {
+    // The next line, or false at the end of input. The line stays valid
+    // until the next call.
+    bool next(PaddedLine& line) {
 #if defined(__SSE2__)
         // A line of less than 64 bytes that lies whole in the buffer is found
         // 16 bytes at a time (the padding keeps the loads inside the buffer).
@@ -168,7 +190,7 @@ public:
             if (m != 0) {
                 const std::size_t n = off + static_cast<std::size_t>(__builtin_ctz(m));
                 if (n >= have) break;  // beyond the bytes read
-                line = std::string_view(b, n);
+                line = PaddedLine(std::string_view(b, n));
                 begin_ += n + 1;
                 ++lineno_;
                 return true;
@@ -181,7 +203,7 @@ public:
     int64_t line_number() const { return lineno_; }
 
 private:
-    bool next_slow(std::string_view& line);
+    bool next_slow(PaddedLine& line);
     bool fill();
 
     int fd_ = -1;

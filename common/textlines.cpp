@@ -1,12 +1,17 @@
 #include "textlines.hpp"
 
+#include "cpu.hpp"
+
 namespace vorn {
 
-// Every text stage reads every line here: on processors with AVX2 and BMI2
-// it runs as code built for them (the same results, fewer instructions).
-VORN_HOT_CLONES
-bool parse_sample_line(std::string_view line, int ch, SampleLine& s, std::size_t readable_after) {
-    if (line.size() + readable_after >= kPlainSpan) {
+// The plain reading needs kPlainSpan readable bytes from a line's start.
+static_assert(PaddedLine::kPadding >= kPlainSpan);
+
+namespace {
+// padded: kPlainSpan bytes can be read from the line's start, whatever its
+// length.
+[[gnu::always_inline]] inline bool sample_line(std::string_view line, bool padded, int ch, SampleLine& s) {
+    if (padded || line.size() >= kPlainSpan) {
         // A number that does not fit goes the field-by-field way too, which
         // stops where it does.
         switch (ch) {
@@ -23,7 +28,6 @@ bool parse_sample_line(std::string_view line, int ch, SampleLine& s, std::size_t
     return f.integer(s.sec) && f.integer(s.usec);
 }
 
-namespace {
 template <int Channels>
 [[gnu::always_inline]] inline bool parse_plain_grid_line(std::string_view line, GridLine& g) {
     PlainFields p;
@@ -32,11 +36,9 @@ template <int Channels>
     for (int c = 0; c < Channels; ++c) ok &= plain_field(p, 2 + c, g.ampx[c]);
     return ok;
 }
-}  // namespace
 
-VORN_HOT_CLONES
-bool parse_grid_line(std::string_view line, int channels, GridLine& g, std::size_t readable_after) {
-    if (line.size() + readable_after >= kPlainSpan) {
+[[gnu::always_inline]] inline bool grid_line(std::string_view line, bool padded, int channels, GridLine& g) {
+    if (padded || line.size() >= kPlainSpan) {
         switch (channels) {
         case 1: if (parse_plain_grid_line<1>(line, g)) return true; break;
         case 2: if (parse_plain_grid_line<2>(line, g)) return true; break;
@@ -50,6 +52,19 @@ bool parse_grid_line(std::string_view line, int channels, GridLine& g, std::size
         if (!f.integer(g.ampx[c])) return false;
     return true;
 }
+}  // namespace
+
+// Every text stage reads every line here: on processors with AVX2 and BMI2
+// it runs as code built for them (the same results, fewer instructions;
+// see cpu.hpp).
+VORN_HOT_CLONES
+bool parse_sample_line(PaddedLine line, int ch, SampleLine& s) { return sample_line(line, true, ch, s); }
+VORN_HOT_CLONES
+bool parse_sample_line(std::string_view line, int ch, SampleLine& s) { return sample_line(line, false, ch, s); }
+VORN_HOT_CLONES
+bool parse_grid_line(PaddedLine line, int channels, GridLine& g) { return grid_line(line, true, channels, g); }
+VORN_HOT_CLONES
+bool parse_grid_line(std::string_view line, int channels, GridLine& g) { return grid_line(line, false, channels, g); }
 
 bool header_supported(const HeaderValues& h, int64_t max_rate) {
     return h.CH_NUM >= 1 && h.CH_NUM <= 3 && h.S_RATE > 0 && h.S_RATE <= max_rate;

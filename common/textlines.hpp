@@ -44,9 +44,9 @@ struct SampleLine {
 // Parses the first 3 + ch fields of line strictly (whole decimal tokens with
 // an optional sign that fit: 64-bit sample number, 32-bit values, 64-bit
 // seconds and microseconds); later fields are ignored. ch is 1..3.
-// readable_after: the bytes behind the line that may be read
-// (LineReader::kPadding for a line from a LineReader); with kPlainSpan bytes
-// readable from its start, a plain line is read all at once.
+// A PaddedLine (a line from a LineReader) that is plain is read all at
+// once; a bare string_view only when it holds kPlainSpan bytes itself, as
+// no byte behind it is read. Both give the same verdicts.
 template <int Ch>
 [[gnu::always_inline]] inline bool parse_plain_sample_line(std::string_view line, SampleLine& s) {
     PlainFields p;
@@ -57,7 +57,8 @@ template <int Ch>
     ok &= plain_field(p, 2 + Ch, s.usec);
     return ok;
 }
-bool parse_sample_line(std::string_view line, int ch, SampleLine& s, std::size_t readable_after = 0);
+bool parse_sample_line(PaddedLine line, int ch, SampleLine& s);
+bool parse_sample_line(std::string_view line, int ch, SampleLine& s);
 
 // A grid line as regrid and axisturn write it: whole seconds, microseconds,
 // one value per channel.
@@ -69,8 +70,9 @@ struct GridLine {
 
 // Parses the first 2 + channels whitespace-separated fields of line as whole
 // decimal integers that fit their fields; later fields are ignored.
-// readable_after as for parse_sample_line.
-bool parse_grid_line(std::string_view line, int channels, GridLine& g, std::size_t readable_after = 0);
+// PaddedLine and string_view as for parse_sample_line.
+bool parse_grid_line(PaddedLine line, int channels, GridLine& g);
+bool parse_grid_line(std::string_view line, int channels, GridLine& g);
 
 // True when CH_NUM is 1..3 and S_RATE is positive (and at most max_rate).
 bool header_supported(const HeaderValues& h, int64_t max_rate = INT32_MAX);

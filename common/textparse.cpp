@@ -1,7 +1,6 @@
 #include "textparse.hpp"
 
 #include <climits>
-#include <cstdlib>
 
 namespace vorn {
 
@@ -28,7 +27,5 @@ int32_t atoi_like(std::string_view s) {
     // atoi returns the long cut to int.
     return static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint64_t>(v)));
 }
-
-double atof_like(const char* s) { return std::strtod(s, nullptr); }
 
 }  // namespace vorn

@@ -17,15 +17,6 @@
 #include <emmintrin.h>
 #endif
 
-// For the hottest functions: a second build for x86-64 processors with
-// AVX2, BMI1/2 and friends, chosen when the program starts. Integer code
-// only (the floating-point code must give the same bits everywhere).
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
-#define VORN_HOT_CLONES __attribute__((target_clones("default", "arch=x86-64-v3")))
-#else
-#define VORN_HOT_CLONES
-#endif
-
 namespace vorn {
 
 // The C locale's white space: space, \t, \n, \v, \f, \r.
@@ -51,8 +42,8 @@ inline uint64_t value(const char* p, std::size_t n) {
 // The leading fields of a plain line, read all at once: a line whose first
 // kPlainSpan bytes (or all its bytes, if fewer) are only digits, spaces and
 // minus signs, as nearly every line of the text record stream is. The caller
-// must be able to read kPlainSpan bytes from the line's start (a LineReader's
-// line with its padding). read_plain_fields gives the magnitude and sign of
+// must be able to read kPlainSpan bytes from the line's start (a PaddedLine
+// can be read so). read_plain_fields gives the magnitude and sign of
 // each of the first Count fields, or false when the line is not plain, has
 // fewer fields, or a field is not a minus sign and 1 to 16 digits; the line
 // is then read field by field, which gives the exact verdict.
@@ -80,6 +71,30 @@ struct Masks {
     m.space |= bits(_mm_cmpeq_epi8(x, _mm_set1_epi8(' ')));
     m.minus |= bits(_mm_cmpeq_epi8(x, _mm_set1_epi8('-')));
 }
+
+// The masks hold one bit per byte: byte i of the line is bit i (the first
+// byte is the lowest bit). Drawn below with the first byte on the left, so
+// "<< 1" moves every mark one byte on (onto the following byte) and ">> 1"
+// one byte back:
+//
+//   line      - 1 2   3 4 5   - 6      ("-12 345 -6", bytes past its end
+//   byte      0 1 2 3 4 5 6 7 8 9       are cut off by in_line)
+//   digit     0 1 1 0 1 1 1 0 0 1
+//   space     0 0 0 1 0 0 0 1 0 0
+//   minus     1 0 0 0 0 0 0 0 1 0
+//   in_line   1 1 1 1 1 1 1 1 1 1      (then zeros up to bit 63)
+//   starts    0 1 0 0 1 0 0 0 0 1      digit & ~(digit << 1): a field's first digit
+//   lasts     0 0 1 0 0 0 1 0 0 1      digit & ~(digit >> 1): a field's last digit
+//   signs     0 1 0 0 0 0 0 0 0 1      minus << 1: the field starting here is negative
+//
+// A line is plain by two rules on these masks. Rule one: every byte of the
+// line is a digit, a space or a minus sign. Rule two: every minus sign
+// stands right before a field's first digit (starts >> 1 marks the byte
+// before each start) and right after neither a digit nor another minus
+// sign; so each field is a run of digits with one minus sign just before it
+// or none. (Named conditions in read_plain_fields rather than functions:
+// the compiler then keeps the order of tests it has for the bare
+// expressions, which is the fastest.)
 }  // namespace plain
 #endif
 
@@ -97,13 +112,17 @@ template <int Count>
     plain::add_block(m, b + 32, 32);
     if (size > 48) plain::add_block(m, b + 48, 48);
     const uint64_t in_line = size >= 64 ? ~uint64_t{0} : (uint64_t{1} << size) - 1;
-    if (((m.digit | m.space | m.minus) & in_line) != in_line) return false;
+    // Rule one (both rules are drawn with the masks above).
+    const bool stray_bytes = ((m.digit | m.space | m.minus) & in_line) != in_line;
+    if (stray_bytes) return false;
     const uint64_t digit = m.digit & in_line;
     const uint64_t minus = m.minus & in_line;
-    // Each field is a run of digits, with a minus sign just before it or none.
     uint64_t starts = digit & ~(digit << 1);
     uint64_t lasts = digit & ~(digit >> 1);
-    if ((minus & ~(starts >> 1)) != 0 || (minus & ((minus | digit) << 1)) != 0) return false;
+    // Rule two.
+    const bool sign_not_before_a_field = (minus & ~(starts >> 1)) != 0;
+    const bool sign_after_digit_or_sign = (minus & ((minus | digit) << 1)) != 0;
+    if (sign_not_before_a_field || sign_after_digit_or_sign) return false;
     // A run that reaches the 64th byte may go on beyond it.
     if (size > 64) lasts &= ~(uint64_t{1} << 63);
     const uint64_t signs = minus << 1;  // bit s: the field at s has a sign
@@ -240,7 +259,5 @@ private:
 // sign, decimal digits up to the first non-digit; no digits give 0. As the
 // C library does, the long result saturates and is then cut to 32 bits.
 int32_t atoi_like(std::string_view s);
-// atof on a command-line operand (C locale).
-double atof_like(const char* s);
 
 }  // namespace vorn

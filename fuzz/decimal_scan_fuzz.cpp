@@ -11,6 +11,7 @@
 #include <cstring>
 #include <string>
 
+#include "convoptions.hpp"
 #include "harness.hpp"
 #include "blocks.hpp"
 #include "recorder.hpp"
@@ -34,13 +35,13 @@ void atoi_agrees(const std::string& s) {
 }
 
 void atof_agrees(const std::string& s) {
-    const double v = atof_like(s.c_str());
+    const double v = vornconv::atof_like(s.c_str());
     if (std::isnan(v)) return;
     char text[64];
     const auto r = std::to_chars(text, text + sizeof text, v);
     if (r.ec != std::errc()) broken("to_chars failed", s);
     const std::string back(text, static_cast<std::size_t>(r.ptr - text));
-    const double w = atof_like(back.c_str());
+    const double w = vornconv::atof_like(back.c_str());
     if (std::memcmp(&v, &w, sizeof v) != 0) broken("an atof value does not print back", s);
 }
 
@@ -71,7 +72,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     if (size < 1) return 0;
     MemFile input(data + 1, size - 1);
     LineReader in(input.fd(), buffer_size(data[0]));
-    std::string_view line;
+    vorn::PaddedLine line;
     for (int k = 0; k < 64 && in.next(line); ++k) {
         std::string s(line.substr(0, line.find('\0')));
         atoi_agrees(s);

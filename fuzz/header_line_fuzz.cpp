@@ -11,7 +11,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     if (size < 1) return 0;
     MemFile input(data + 1, size - 1);
     LineReader in(input.fd(), buffer_size(data[0]));
-    std::string_view line;
+    vorn::PaddedLine line;
     for (int k = 0; k < 8 && in.next(line); ++k) {
         HeaderValues h;
         const int fields = read_header_line(line, h);

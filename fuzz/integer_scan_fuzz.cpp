@@ -44,11 +44,11 @@ bool same(const SampleLine& a, const SampleLine& b, int ch) {
     return true;
 }
 
-void sample_lines_agree(std::string_view line) {
+void sample_lines_agree(PaddedLine line) {
     for (int ch = 1; ch <= 3; ++ch) {
         SampleLine padded, plain;
-        const bool rp = parse_sample_line(line, ch, padded, LineReader::kPadding);
-        const bool rs = parse_sample_line(line, ch, plain, 0);
+        const bool rp = parse_sample_line(line, ch, padded);
+        const bool rs = parse_sample_line(std::string_view(line), ch, plain);
         if (rp != rs) broken("the sample-line readers disagree", line);
         if (!rp) continue;
         if (!same(padded, plain, ch)) broken("the sample-line readers read other values", line);
@@ -68,16 +68,16 @@ void sample_lines_agree(std::string_view line) {
             w.flush();
         }
         SampleLine back;
-        if (!parse_sample_line(text, ch, back, 0) || !same(back, padded, ch))
+        if (!parse_sample_line(std::string_view(text), ch, back) || !same(back, padded, ch))
             broken("a sample line does not print back to its values", line);
     }
 }
 
-void grid_lines_agree(std::string_view line) {
+void grid_lines_agree(PaddedLine line) {
     for (int ch = 1; ch <= 3; ++ch) {
         axisturn::GridLine padded, plain;
-        const bool rp = axisturn::parse_grid_line(line, ch, padded, LineReader::kPadding);
-        const bool rs = axisturn::parse_grid_line(line, ch, plain, 0);
+        const bool rp = axisturn::parse_grid_line(line, ch, padded);
+        const bool rs = axisturn::parse_grid_line(std::string_view(line), ch, plain);
         if (rp != rs) broken("the grid-line readers disagree", line);
         if (!rp) continue;
         bool eq = padded.ts2 == plain.ts2 && padded.tmks2 == plain.tmks2;
@@ -92,7 +92,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     if (size < 1) return 0;
     MemFile input(data + 1, size - 1);
     LineReader in(input.fd(), buffer_size(data[0]));
-    std::string_view line;
+    vorn::PaddedLine line;
     while (in.next(line)) {
         if (line.data()[line.size()] != '\n') broken("a line is not followed by a line feed", line);
         fields_agree<int64_t>(line);

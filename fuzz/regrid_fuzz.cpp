@@ -18,7 +18,7 @@ constexpr int64_t kMaxInstants = 100'000;
 int64_t instants_asked(const uint8_t* data, std::size_t size) {
     using namespace vorn;
     LineReader in(std::string_view(reinterpret_cast<const char*>(data), size));
-    std::string_view line;
+    vorn::PaddedLine line;
     HeaderValues h;
     if (!in.next(line)) return 0;
     read_header_line(line, h);

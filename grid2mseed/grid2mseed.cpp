@@ -77,14 +77,14 @@ Exit convert_lines(LineReader& in, const RunSetup& setup, Conversion& conv, Writ
     const int64_t step = setup.step_us;
     ChannelPacker* packers[3] = {};
     for (int c = 0; c < Ch; ++c) packers[c] = &conv.packer(c);
-    std::string_view line;
+    vorn::PaddedLine line;
     GridLine g;
     bool started = false;
     int64_t next = 0;  // the instant that continues the run
     int64_t cut = conv.cut();
     while (in.next(line)) {
         int64_t t;
-        if (!parse_grid_line(line, Ch, g, LineReader::kPadding)) {
+        if (!parse_grid_line(line, Ch, g)) {
             warn_malformed_line(err, in.line_number(), line);
             continue;
         }

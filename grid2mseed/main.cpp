@@ -25,7 +25,7 @@ int main(int argc, char** argv) {
     // The header line: channel count and rate.
     vorn::LineReader in(STDIN_FILENO);
     vorn::HeaderValues h;
-    std::string_view line;
+    vorn::PaddedLine line;
     if (in.next(line)) vorn::read_header_line(line, h);
     g2m::RunSetup setup;
     double rate = 0.0;

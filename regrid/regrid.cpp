@@ -5,6 +5,7 @@
 #include <cstring>
 #include <optional>
 
+#include "cpu.hpp"
 #include "decimal.hpp"
 #include "textparse.hpp"
 #include "format.hpp"
@@ -129,13 +130,12 @@ void Grid::interpolate(const Pending* pending, double (*values)[4]) const {
 namespace {
 typedef double Quad __attribute__((vector_size(32)));
 
-// The same sums four channels wide, for processors with AVX (no FMA: the
-// target names AVX alone, and contraction is off). Shared: every instant
-// uses the weights w[0] (instants at the same distance from their centre
-// lines), which are then loaded once per position.
+// The same sums four channels wide. Shared: every instant uses the weights
+// w[0] (instants at the same distance from their centre lines), which are
+// then loaded once per position.
 template <int Count, bool Shared>
-__attribute__((target("avx"))) void interpolate_quad(const double* const* a, const double* const* w,
-                                                     double (*values)[4]) {
+[[gnu::always_inline]] inline void interpolate_quad(const double* const* a, const double* const* w,
+                                                    double (*values)[4]) {
     Quad sum[Count];
     for (int k = 0; k < Count; ++k) sum[k] = Quad{0.0, 0.0, 0.0, 0.0};
     for (int p = 0; p < kWindow; ++p) {
@@ -151,11 +151,33 @@ __attribute__((target("avx"))) void interpolate_quad(const double* const* a, con
     for (int k = 0; k < Count; ++k) std::memcpy(values[k], &sum[k], sizeof sum[k]);
 }
 
-const bool kHaveAvx = __builtin_cpu_supports("avx");
+template <int Count>
+[[gnu::always_inline]] inline void interpolate_quad(bool shared, const double* const* a, const double* const* w,
+                                                    double (*values)[4]) {
+    if (shared) interpolate_quad<Count, true>(a, w, values);
+    else interpolate_quad<Count, false>(a, w, values);
+}
+
+// The sums of count instants (1..8) four wide: one instruction per four
+// channels on processors with AVX, two on the others (the same bits).
+VORN_HOT_CLONES
+void interpolate_quads(int count, bool shared, const double* const* a, const double* const* w,
+                       double (*values)[4]) {
+    switch (count) {
+    case 8: interpolate_quad<8>(shared, a, w, values); break;
+    case 7: interpolate_quad<7>(shared, a, w, values); break;
+    case 6: interpolate_quad<6>(shared, a, w, values); break;
+    case 5: interpolate_quad<5>(shared, a, w, values); break;
+    case 4: interpolate_quad<4>(shared, a, w, values); break;
+    case 3: interpolate_quad<3>(shared, a, w, values); break;
+    case 2: interpolate_quad<2>(shared, a, w, values); break;
+    default: interpolate_quad<1>(shared, a, w, values); break;
+    }
+}
 }  // namespace
 
 Grid::Grid(int channels, bool calendar, bool wide_sums)
-    : channels_(channels), calendar_(calendar), wide_(wide_sums && kHaveAvx) {}
+    : channels_(channels), calendar_(calendar), wide_(wide_sums) {}
 
 template <int Count>
 void Grid::interpolate_any(const Pending* pending, double (*values)[4]) const {
@@ -168,8 +190,7 @@ void Grid::interpolate_any(const Pending* pending, double (*values)[4]) const {
             w[k] = weights_[pending[k].weights];
             shared &= pending[k].weights == pending[0].weights;
         }
-        if (shared) interpolate_quad<Count, true>(a, w, values);
-        else interpolate_quad<Count, false>(a, w, values);
+        interpolate_quads(Count, shared, a, w, values);
     } else {
         interpolate<Count>(pending, values);
     }
@@ -286,7 +307,7 @@ Exit rate_not_supported(const HeaderValues& h, int64_t hx, Writer& out, Writer& 
 
 Exit run_regrid(LineReader& in, Writer& out, Writer& err, const RegridOptions& options) {
     HeaderValues h;
-    std::string_view line;
+    vorn::PaddedLine line;
     if (in.next(line)) read_header_line(line, h);
     write_header_line(out, h);
 
@@ -303,7 +324,7 @@ Exit run_regrid(LineReader& in, Writer& out, Writer& err, const RegridOptions& o
     while (in.next(line)) {
         if (!supported) return unsupported(h, err);
         int64_t t = 0;
-        if (!parse_sample_line(line, ch, s, LineReader::kPadding)) {
+        if (!parse_sample_line(line, ch, s)) {
             warn_malformed_line(err, in.line_number(), line);
             continue;
         }

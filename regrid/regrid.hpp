@@ -23,8 +23,8 @@ namespace vorn::regrid {
 
 struct RegridOptions {
     bool calendar = false;  // -t: instants as UTC calendar time
-    // Sums four channels wide where the processor has AVX; off, they go two
-    // wide on every processor (the same bits either way).
+    // Sums four channels wide (in one instruction where the processor has
+    // AVX); off, they go two wide (the same bits either way).
     bool wide_sums = true;
 };
 

@@ -168,7 +168,7 @@ Exit unsupported(const HeaderValues& h, Writer& err) {
 
 Exit run_stampfill(LineReader& in, Writer& out, Writer& err, const SpillSettings& spill) {
     HeaderValues h;
-    std::string_view line;
+    vorn::PaddedLine line;
     if (in.next(line)) read_header_line(line, h);
     write_header_line(out, h);
 
@@ -178,7 +178,7 @@ Exit run_stampfill(LineReader& in, Writer& out, Writer& err, const SpillSettings
     SampleLine s;
     while (in.next(line)) {
         if (!supported) return unsupported(h, err);
-        if (!parse_sample_line(line, ch, s, LineReader::kPadding)) {
+        if (!parse_sample_line(line, ch, s)) {
             warn_malformed_line(err, in.line_number(), line);
             continue;
         }

@@ -296,7 +296,7 @@ void TagChecker::write_lines(int64_t count, bool final_block) {
 
 Outcome run(vorn::LineReader& in, Writer& out, Writer& diag, vorn::HeaderValues& h, const Options& opt,
             const Limits& limits) {
-    std::string_view line;
+    vorn::PaddedLine line;
     if (in.next(line)) vorn::read_header_line(line, h);
     if (!opt.tag_list) vorn::write_header_line(out, h);
 
@@ -311,7 +311,7 @@ Outcome run(vorn::LineReader& in, Writer& out, Writer& diag, vorn::HeaderValues&
             if (!vorn::header_supported(h)) return Outcome::unsupported_header;
             supported = true;
         }
-        if (!vorn::parse_sample_line(line, channels, s, vorn::LineReader::kPadding)) {
+        if (!vorn::parse_sample_line(line, channels, s)) {
             vorn::warn_malformed_line(diag, in.line_number(), line);
             continue;
         }
@@ -343,7 +343,7 @@ Outcome run(vorn::LineReader& in, Writer& out, Writer& diag, vorn::HeaderValues&
     if (o != Outcome::ok) return give_up(o);
 
     while (in.next(line)) {
-        if (!vorn::parse_sample_line(line, channels, s, vorn::LineReader::kPadding)) {
+        if (!vorn::parse_sample_line(line, channels, s)) {
             vorn::warn_malformed_line(diag, in.line_number(), line);
             continue;
         }

@@ -65,7 +65,7 @@ LineKind TagParser::parse(std::string_view line, Tag& tag) {
 TagList read_tags(vorn::LineReader& in, vorn::Writer& diag) {
     TagList list;
     TagParser parser;
-    std::string_view line;
+    vorn::PaddedLine line;
     Tag tag{};
     while (in.next(line)) {
         switch (parser.parse(line, tag)) {
@@ -132,7 +132,7 @@ bool parse_block_problem(std::string_view line, DamagedStretch& d) {
 
 ConverterInfo read_messages(vorn::LineReader& in, vorn::Writer& diag) {
     ConverterInfo info;
-    std::string_view line;
+    vorn::PaddedLine line;
     while (in.next(line)) {
         if (line.starts_with("BOS: ")) {
             if (info.have_bos) continue;  // the first header names the recording

@@ -3,9 +3,10 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cstdlib>
+
 #include "format.hpp"
 #include "options.hpp"
-#include "textparse.hpp"
 
 namespace vornconv {
 
@@ -20,6 +21,8 @@ void write_usage(vorn::Writer& err) {
                     "\t[-s OBH mode]\n\t[-f filename AUX out]\n\t[-m VORN_moved_mode]\n",
                     {"5.0-010117"});
 }
+
+double atof_like(const char* s) { return std::strtod(s, nullptr); }
 
 Exit parse_command_line(int argc, char** argv, ConvOptions& o, vorn::Writer& out, vorn::Writer& err) {
     int errors = 0;
@@ -56,7 +59,7 @@ Exit parse_command_line(int argc, char** argv, ConvOptions& o, vorn::Writer& out
             }
             case 'a':
                 o.data_beyond_gps = true;
-                o.adrift = vorn::atof_like(arg);
+                o.adrift = atof_like(arg);
                 break;
             case 'm': o.check_for_gps_moved = false; break;
             case 'i': o.diagnostics = true; break;

@@ -37,4 +37,8 @@ Exit parse_command_line(int argc, char** argv, ConvOptions& o, vorn::Writer& out
 // The usage text.
 void write_usage(vorn::Writer& err);
 
+// The -a operand converted as atof does (C locale): leading white space, the
+// longest number that starts there, 0 when there is none.
+double atof_like(const char* s);
+
 }  // namespace vornconv

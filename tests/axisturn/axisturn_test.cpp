@@ -68,7 +68,8 @@ TEST(Axisturn, GridLinesReadAtOnceAgreeWithFieldByField) {
         const std::string padded = line + std::string(LineReader::kPadding, '5');
         for (int ch = 1; ch <= 3; ++ch) {
             GridLine a, b;
-            const bool ra = parse_grid_line(std::string_view(padded.data(), line.size()), ch, a, LineReader::kPadding);
+            const auto with_padding = PaddedLine::assume_padded(std::string_view(padded.data(), line.size()));
+            const bool ra = parse_grid_line(with_padding, ch, a);
             const bool rb = parse_grid_line(line, ch, b);
             ASSERT_EQ(ra, rb) << "'" << line << "' " << ch;
             if (!ra) continue;

@@ -224,7 +224,7 @@ TEST(ReaderTest, BytesAndLines) {
     EXPECT_TRUE(r.at_end());
 
     LineReader l("a b\n\nlast");
-    std::string_view line;
+    vorn::PaddedLine line;
     ASSERT_TRUE(l.next(line));
     EXPECT_EQ(line, "a b");
     ASSERT_TRUE(l.next(line));
@@ -243,7 +243,7 @@ TEST(ReaderTest, LinesFromADescriptorAcrossSmallBuffers) {
     std::fwrite(text.data(), 1, text.size(), f);
     std::rewind(f);
     LineReader l(fileno(f), 64);
-    std::string_view line;
+    vorn::PaddedLine line;
     std::string back;
     while (l.next(line)) {
         back += line;
@@ -278,7 +278,7 @@ TEST(ReaderTest, LinesFromAPipeInPiecesWithReadablePadding) {
         close(fds[1]);
     });
     LineReader l(fds[0], 256);
-    std::string_view line;
+    vorn::PaddedLine line;
     std::string back;
     unsigned touched = 0;
     while (l.next(line)) {
@@ -314,7 +314,7 @@ TEST(ReaderTest, OverlongLineIsCutAndStillEnded) {
         close(fds[1]);
     });
     LineReader l(fds[0], 4096);
-    std::string_view line;
+    vorn::PaddedLine line;
     ASSERT_TRUE(l.next(line));
     EXPECT_EQ(line.size(), cap);
     EXPECT_EQ(line.find_first_not_of('0'), std::string_view::npos);

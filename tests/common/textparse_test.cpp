@@ -147,10 +147,11 @@ void expect_same_sample_line(const std::string& line, char padding = '7') {
     for (int ch = 1; ch <= 3; ++ch) {
         SampleLine b;
         const bool rb = reference_sample_line(line, ch, b);
-        for (const std::size_t after : {std::size_t{0}, LineReader::kPadding}) {
+        for (const bool padded_line : {false, true}) {
             SampleLine a;
-            const bool ra = parse_sample_line(with_padding, ch, a, after);
-            ASSERT_EQ(ra, rb) << "'" << line << "' ch " << ch << " readable after " << after;
+            const bool ra = padded_line ? parse_sample_line(PaddedLine::assume_padded(with_padding), ch, a)
+                                        : parse_sample_line(with_padding, ch, a);
+            ASSERT_EQ(ra, rb) << "'" << line << "' ch " << ch << (padded_line ? " padded" : " bare");
             if (!ra) continue;
             ASSERT_EQ(a.n, b.n) << line;
             for (int c = 0; c < ch; ++c) ASSERT_EQ(a.v[c], b.v[c]) << line;
@@ -192,6 +193,41 @@ TEST(SampleLineTest, AgreesWithTokenByTokenReading) {
         expect_same_sample_line(l);
         expect_same_sample_line(l, ' ');
     }
+}
+
+// A line from a LineReader carries its padding: an empty one too, and one
+// shortened over digits that are then no longer the line's.
+TEST(SampleLineTest, PaddedLinesKeepTheirPadding) {
+    static_assert(!std::is_assignable_v<PaddedLine&, std::string_view>);
+    static_assert(!std::is_constructible_v<PaddedLine, std::string_view>);
+    SampleLine s;
+    GridLine g;
+    const PaddedLine empty;
+    EXPECT_TRUE(empty.empty());
+    EXPECT_NE(empty.data(), nullptr);
+    EXPECT_FALSE(parse_sample_line(empty, 1, s));
+    EXPECT_FALSE(parse_grid_line(empty, 1, g));
+
+    LineReader in("5 -6 7 8 99\n1 2 3");
+    PaddedLine line;
+    ASSERT_TRUE(in.next(line));
+    line.remove_suffix(3);  // "5 -6 7 8", the digits " 99" behind it
+    ASSERT_TRUE(parse_sample_line(line, 1, s));
+    EXPECT_EQ(s.n, 5);
+    EXPECT_EQ(s.v[0], -6);
+    EXPECT_EQ(s.sec, 7);
+    EXPECT_EQ(s.usec, 8);
+    line.remove_prefix(2);  // "-6 7 8"
+    ASSERT_TRUE(parse_grid_line(line, 1, g));
+    EXPECT_EQ(g.ts2, -6);
+    EXPECT_EQ(g.tmks2, 7);
+    EXPECT_EQ(g.ampx[0], 8);
+    line.remove_suffix(2);  // "-6 7": one field short
+    EXPECT_FALSE(parse_grid_line(line, 1, g));
+    ASSERT_TRUE(in.next(line));  // the last line, without a line feed
+    ASSERT_TRUE(parse_grid_line(line, 1, g));
+    EXPECT_EQ(g.ampx[0], 3);
+    EXPECT_FALSE(parse_grid_line(line, 2, g));
 }
 
 TEST(SampleLineTest, AgreesOnRandomLines) {

@@ -103,7 +103,7 @@ RunSetup setup_for(int channels, int rate, int32_t reclen = 4096, Encoding e = E
 // records are numbered 1, 2, ... Returns the records.
 std::vector<Record> convert_and_check(const Grid& g, const RunSetup& s, int64_t* breaks = nullptr) {
     vorn::LineReader in(g.text);
-    std::string_view header;
+    vorn::PaddedLine header;
     EXPECT_TRUE(in.next(header));
     std::string bytes, messages;
     vorn::Writer out(&bytes), err(&messages);
@@ -289,7 +289,7 @@ TEST(Grid2mseedConvert, ErrorLineEndsTheRunAfterItsRecords) {
     Grid g = make_grid(1, 100, 1483228800000000, 5000, sine);
     g.text += "-1 0 0 0\n1483228900 0 5\n";
     vorn::LineReader in(g.text);
-    std::string_view header;
+    vorn::PaddedLine header;
     in.next(header);
     std::string bytes, messages;
     vorn::Writer out(&bytes), err(&messages);
@@ -307,7 +307,7 @@ TEST(Grid2mseedArchive, SpansOfAFileReadBackWithLibmseed) {
     // instants exact, and the last sequence number.
     const Grid g = make_grid(2, 300, 1483228800000007, 12000, sine, 5000, 60000000);
     vorn::LineReader in(g.text);
-    std::string_view header;
+    vorn::PaddedLine header;
     in.next(header);
     std::string bytes, messages;
     vorn::Writer out(&bytes), err(&messages);

@@ -409,6 +409,14 @@ TEST(VornconvCommandLine, LaterOptionsOverride) {
     options({"-f", "/nonexistent-dir/aux.txt", "-q"}, Exit::aux_file);
 }
 
+TEST(VornconvCommandLine, DriftOperandReadAsAtof) {
+    EXPECT_EQ(atof_like("86.4"), 86.4);
+    EXPECT_EQ(atof_like("  -1.5e2ms"), -150.0);
+    EXPECT_EQ(atof_like("abc"), 0.0);
+    EXPECT_EQ(atof_like(""), 0.0);
+    EXPECT_EQ(atof_like("0x10"), 16.0);
+}
+
 // ---- the converter ----------------------------------------------------------
 
 namespace {
