@@ -40,11 +40,25 @@ void assign_tag(HeaderValues& h, std::string_view name, std::string_view value) 
     else h.*(t->integer) = atoi_like(value);
 }
 
+namespace {
+// A recorder header may carry line feeds, tabs or carriage returns inside a
+// value (they belong to the token). Written as they are, they would break
+// the header line in two or shift its fields for every reader, which takes
+// whitespace-separated fields; they are written as "_", as the recorder's
+// spaces are.
+void put_header_text(Writer& w, std::string_view v) {
+    for (char c : v) {
+        const bool white = c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+        w.put(white ? '_' : c);
+    }
+}
+}  // namespace
+
 void write_header_line(Writer& w, const HeaderValues& h) {
     for (std::size_t i = 0; i < kTagCount; ++i) {
         if (i > 0) w.put(' ');
         const TagInfo& t = kTags[i];
-        if (t.kind == TagKind::text) w.put((h.*(t.text)).view());
+        if (t.kind == TagKind::text) put_header_text(w, (h.*(t.text)).view());
         else w.num(h.*(t.integer));
     }
     w.put('\n');
