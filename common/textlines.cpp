@@ -4,14 +4,17 @@
 
 namespace vorn {
 
-// The plain reading needs kPlainSpan readable bytes from a line's start.
-static_assert(PaddedLine::kPadding >= kPlainSpan);
+// The plain reading reads kPlainSpan bytes from a line's start and each
+// field eight bytes from its first digit: a padded line allows both whatever
+// its length (a field starts before the line's end). A bare line needs
+// kPlainReach bytes of its own.
+static_assert(PaddedLine::kPadding >= kPlainSpan && PaddedLine::kPadding >= kPlainReach - kPlainSpan);
 
 namespace {
-// padded: kPlainSpan bytes can be read from the line's start, whatever its
-// length.
+// padded: kPlainReach bytes can be read from the line's start, whatever its
+// length; a bare line only when it holds them itself.
 [[gnu::always_inline]] inline bool sample_line(std::string_view line, bool padded, int ch, SampleLine& s) {
-    if (padded || line.size() >= kPlainSpan) {
+    if (padded || line.size() >= kPlainReach) {
         // A number that does not fit goes the field-by-field way too, which
         // stops where it does.
         switch (ch) {
@@ -38,7 +41,7 @@ template <int Channels>
 }
 
 [[gnu::always_inline]] inline bool grid_line(std::string_view line, bool padded, int channels, GridLine& g) {
-    if (padded || line.size() >= kPlainSpan) {
+    if (padded || line.size() >= kPlainReach) {
         switch (channels) {
         case 1: if (parse_plain_grid_line<1>(line, g)) return true; break;
         case 2: if (parse_plain_grid_line<2>(line, g)) return true; break;

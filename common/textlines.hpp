@@ -45,7 +45,7 @@ struct SampleLine {
 // an optional sign that fit: 64-bit sample number, 32-bit values, 64-bit
 // seconds and microseconds); later fields are ignored. ch is 1..3.
 // A PaddedLine (a line from a LineReader) that is plain is read all at
-// once; a bare string_view only when it holds kPlainSpan bytes itself, as
+// once; a bare string_view only when it holds kPlainReach bytes itself, as
 // no byte behind it is read. Both give the same verdicts.
 template <int Ch>
 [[gnu::always_inline]] inline bool parse_plain_sample_line(std::string_view line, SampleLine& s) {

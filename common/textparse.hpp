@@ -48,6 +48,10 @@ inline uint64_t value(const char* p, std::size_t n) {
 // fewer fields, or a field is not a minus sign and 1 to 16 digits; the line
 // is then read field by field, which gives the exact verdict.
 inline constexpr std::size_t kPlainSpan = 64;
+// How far from a line's start the plain reading may read: a field that ends
+// in the first kPlainSpan bytes is loaded eight bytes from its first digit,
+// so a one-digit field at byte 63 reaches byte 70.
+inline constexpr std::size_t kPlainReach = kPlainSpan + 7;
 struct PlainFields {
     uint64_t magnitude[8];
     uint32_t negative;  // bit k: field k has a minus sign

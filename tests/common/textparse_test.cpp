@@ -3,6 +3,8 @@
 // kind of token.
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <memory>
 #include <random>
 #include <string>
 
@@ -228,6 +230,35 @@ TEST(SampleLineTest, PaddedLinesKeepTheirPadding) {
     ASSERT_TRUE(parse_grid_line(line, 1, g));
     EXPECT_EQ(g.ampx[0], 3);
     EXPECT_FALSE(parse_grid_line(line, 2, g));
+}
+
+// A bare line, not from a LineReader, is read only inside itself: a short
+// last field at the end of a line of 64 to 70 bytes must not be loaded
+// eight bytes at a time past the line's end (found by the fuzzer; the
+// sanitizer build sees the overrun, the heap buffer is exactly the line).
+TEST(SampleLineTest, BareLinesAreReadOnlyInsideThemselves) {
+    const auto on_heap = [](const std::string& text) {
+        std::unique_ptr<char[]> heap(new char[text.size()]);
+        std::memcpy(heap.get(), text.data(), text.size());
+        return heap;
+    };
+    for (std::size_t size = 56; size <= 76; ++size) {
+        const std::string sample = "1 -1234567890 1234567890 -1234567890 22 7";
+        const std::string grid = "22 33 -1234567890 1234567890 7";
+        const std::string s_text = std::string(size - sample.size(), ' ') + sample;
+        const std::string g_text = std::string(size - grid.size(), ' ') + grid;
+        const auto s_heap = on_heap(s_text);
+        const auto g_heap = on_heap(g_text);
+        SampleLine s;
+        ASSERT_TRUE(parse_sample_line(std::string_view(s_heap.get(), size), 3, s)) << size;
+        EXPECT_EQ(s.v[2], -1234567890);
+        EXPECT_EQ(s.sec, 22);
+        EXPECT_EQ(s.usec, 7);
+        GridLine g;
+        ASSERT_TRUE(parse_grid_line(std::string_view(g_heap.get(), size), 3, g)) << size;
+        EXPECT_EQ(g.tmks2, 33);
+        EXPECT_EQ(g.ampx[2], 7);
+    }
 }
 
 TEST(SampleLineTest, AgreesOnRandomLines) {
