@@ -16,7 +16,7 @@
 # build-fuzz/).
 set -u
 root=$(cd "$(dirname "$0")/.." && pwd)
-all=(vornconv vornconv_classic timefit stampfill regrid axisturn header_line recorder_header integer_scan decimal_scan)
+all=(vornconv vornconv_classic timefit stampfill regrid axisturn header_line recorder_header integer_scan decimal_scan grid2mseed timereport)
 
 seconds=${1:-60}
 if ! [[ $seconds =~ ^[0-9]+$ ]] || [ "$seconds" -lt 1 ]; then
