@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
 # Every shell script of the source tree (every file whose first line starts
-# it with bash or sh, outside build folders) is clean under shellcheck.
+# it with bash or sh, outside build folders) is clean under shellcheck, and
+# so is every golden case's `run` fragment (bash, without a first line of
+# its own; the files it sources are followed from its folder). The
+# fragments list folders of names they made themselves with ls (SC2012).
 #
 #   bash tests/chain/shellcheck.sh SOURCEDIR
 set -u
@@ -13,4 +16,11 @@ while IFS= read -r -d '' f; do
 done < <(find "$src" \( -name .git -o -name 'build*' -o -name demo-out \) -prune -o -type f -print0 | sort -z)
 [ ${#scripts[@]} -gt 0 ] || { echo "no scripts found under $src"; exit 1; }
 printf 'checking %s\n' "${scripts[@]#"$src"/}"
-shellcheck -x "${scripts[@]}"
+status=0
+shellcheck -x "${scripts[@]}" || status=1
+fragments=()
+while IFS= read -r -d '' f; do fragments+=("$f"); done < <(find "$src/tests" -path '*/cases/*/run' -type f -print0 | sort -z)
+[ ${#fragments[@]} -gt 0 ] || { echo "no golden case fragments found under $src/tests"; exit 1; }
+echo "checking ${#fragments[@]} golden case fragments"
+shellcheck -s bash -x -P SCRIPTDIR -e SC2012 "${fragments[@]}" || status=1
+exit $status
